@@ -1,0 +1,86 @@
+#include "engine/storage/memory_manager.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "engine/storage/exception.h"
+
+namespace rzv {
+namespace {
+
+int CodeOf(auto&& fn) {
+  try {
+    fn();
+  } catch (const RzvException& e) {
+    return e.NativeError();
+  }
+  return 0;
+}
+
+TEST(RzvMemoryManagerTest, AllocateTracksSizeAndTotal) {
+  RzvMemoryManager mm;
+  void* p = mm.AllocateZeroed(100);
+  EXPECT_EQ(mm.SizeOf(p), 100u);
+  EXPECT_EQ(mm.SizeOf(nullptr), 0u);
+  EXPECT_EQ(mm.TotalAllocated(), 100);
+  for (int i = 0; i < 100; ++i) ASSERT_EQ(static_cast<unsigned char*>(p)[i], 0);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % 16, 0u) << "caller bytes keep malloc's alignment";
+  mm.Free(p);
+  EXPECT_EQ(p, nullptr);
+  EXPECT_EQ(mm.TotalAllocated(), 0);
+  EXPECT_EQ(CodeOf([&] { mm.Allocate(0); }), 30286);
+}
+
+TEST(RzvMemoryManagerTest, ForeignPointerIsRefusedAndLeftAlone) {
+  RzvMemoryManager mm;
+  alignas(16) unsigned char buffer[64] = {};
+  void* p = buffer + 32;
+  EXPECT_EQ(CodeOf([&] { mm.Free(p); }), 30001);
+  EXPECT_EQ(p, buffer + 32);
+  EXPECT_EQ(CodeOf([&] { mm.Reallocate(p, 10, false); }), 30002);
+  EXPECT_EQ(CodeOf([&] { mm.SizeOf(p); }), 30005);
+}
+
+TEST(RzvMemoryManagerTest, OverrunIsReportedAfterTheBlockIsReleased) {
+  RzvMemoryManager mm;
+  void* p = mm.Allocate(10);
+  static_cast<unsigned char*>(p)[10] = 0;  // one byte past the end: the tail guard
+  EXPECT_EQ(CodeOf([&] { mm.Free(p); }), 30137);
+  EXPECT_EQ(p, nullptr);
+  EXPECT_EQ(mm.TotalAllocated(), 0);
+}
+
+TEST(RzvMemoryManagerTest, LimitCapsTheRunningTotal) {
+  RzvMemoryManager mm;
+  mm.SetLimit(1000);
+  void* a = mm.Allocate(600);
+  try {
+    mm.Allocate(500);
+    FAIL();
+  } catch (const RzvException& e) {
+    EXPECT_EQ(e.NativeError(), 30004);
+    EXPECT_EQ(e.Message(), "Memory limit exceeded (Limit = 1000 bytes)");
+  }
+  mm.Free(a);
+  void* b = mm.Allocate(500);
+  EXPECT_EQ(mm.AvailableMemory(), 1000);
+  mm.Free(b);
+}
+
+TEST(RzvMemoryManagerTest, ReallocateKeepsContentAndZeroesTheTail) {
+  RzvMemoryManager mm;
+  void* p = mm.Allocate(4);
+  std::memcpy(p, "abcd", 4);
+  mm.Reallocate(p, 8, true);
+  EXPECT_EQ(mm.SizeOf(p), 8u);
+  EXPECT_EQ(std::memcmp(p, "abcd\0\0\0\0", 8), 0);
+  mm.Reallocate(p, 2, false);
+  EXPECT_EQ(std::memcmp(p, "ab", 2), 0);
+  EXPECT_EQ(mm.TotalAllocated(), 2);
+  mm.Free(p);
+  EXPECT_GT(mm.AvailableMemory(), 0);
+}
+
+}  // namespace
+}  // namespace rzv
