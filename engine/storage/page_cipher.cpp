@@ -77,10 +77,11 @@ class LibraryCore {
 };
 
 // "DES_Triple": single DES over a 24-byte block taken as three DES blocks,
-// encrypt with K1, decrypt with K2, encrypt with K3, exchanging bytes 4..7
-// with 8..11 between the passes (so the middle DES block mixes into its
-// neighbours); bytes 16..23 are never exchanged. Decryption runs the passes
-// backwards with the directions swapped.
+// encrypt with K1, decrypt with K2, encrypt with K3 (8 zero bytes for every
+// derived key), exchanging bytes 4..7 with 8..11 between the passes. The
+// exchange ties DES blocks 0 and 1 together; bytes 16..23 are never exchanged
+// and so go through plain EDE on their own. That is the stored format, kept
+// as it is. Decryption runs the passes backwards with the directions swapped.
 class TripleDesCore {
  public:
   static constexpr size_t kBlockSize = 24;
@@ -249,7 +250,8 @@ std::unique_ptr<RzvPageCipher::Impl> MakeChain(uint8_t algorithm, const uint8_t*
     case kRzvDesSingle:
       return MakeLibraryChain<CryptoPP::DES>(algorithm, key, len);
     case kRzvDesTriple: {
-      CryptoPP::SecByteBlock key24(24);  // zero-filled: K3 = 8 zero bytes
+      CryptoPP::SecByteBlock key24;
+      key24.CleanNew(24);  // K3 = 8 zero bytes
       std::memcpy(key24.data(), key, std::min<size_t>(len, 24));
       return std::make_unique<Chain<TripleDesCore>>(false, key24.data());
     }
