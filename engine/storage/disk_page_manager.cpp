@@ -1,0 +1,423 @@
+#include "engine/storage/disk_page_manager.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "engine/storage/byte_order.h"
+#include "engine/storage/crypto_algorithm.h"
+#include "engine/storage/exception.h"
+#include "engine/storage/password_check.h"
+
+namespace rzv {
+
+namespace {
+
+// Lock bytes relative to the base offset; both lie inside the reserved header.
+constexpr int64_t kTablesLockByte = 359;
+constexpr int64_t kHeaderLockByte = 360;
+
+// Base-offset search: windows of 10000 bytes, each starting 16 bytes before
+// the previous one ends so a signature across a boundary is still seen.
+constexpr int64_t kSearchWindow = 10000;
+constexpr int64_t kSearchStep = kSearchWindow - 16;
+
+bool IsImageStart(const uint8_t* p) {
+  return std::memcmp(p, kRzvFileSignature.data(), kRzvFileSignature.size()) == 0 &&
+         LoadLE<uint16_t>(p + 16) == RzvFileHeader::kSize;
+}
+
+int32_t RandomBelow(int32_t n) {
+  static thread_local std::mt19937 gen{std::random_device{}()};
+  return std::uniform_int_distribution<int32_t>(0, n - 1)(gen);
+}
+
+}  // namespace
+
+RzvDiskPageManager::~RzvDiskPageManager() {
+  if (file_.IsOpen()) {
+    try {
+      CloseDatabaseFile();
+    } catch (...) {
+      // The descriptor is released either way; nothing is pending at this level.
+    }
+  }
+}
+
+bool RzvDiskPageManager::IsValidPageSize(int64_t page_size) {
+  return page_size >= kMinPageSize && page_size <= kMaxPageSize &&
+         std::has_single_bit(static_cast<uint64_t>(page_size));
+}
+
+bool RzvDiskPageManager::IsValidExtentPageCount(int64_t extent_page_count) {
+  return extent_page_count >= 1 && extent_page_count <= kMaxExtentPageCount;
+}
+
+void RzvDiskPageManager::CheckOpen(int32_t error_code) const {
+  if (!file_.IsOpen()) throw RzvException(error_code, "Error - database file is not opened.");
+}
+
+void RzvDiskPageManager::CheckNotOpen(int32_t error_code, const std::string& file_name) const {
+  if (file_.IsOpen())
+    throw RzvException::Format(error_code, "Error - database file %s is in use.", file_name);
+}
+
+void RzvDiskPageManager::SetOffsets(int64_t base, uint16_t header_size) {
+  base_offset_ = base;
+  encryption_header_offset_ = base + header_size;
+  reserved_header_offset_ = encryption_header_offset_ + RzvEncryptionHeader::kSize;
+  next_object_id_offset_ = reserved_header_offset_ + reserved_header_.size;
+  first_page_offset_ = next_object_id_offset_ + 4;
+}
+
+void RzvDiskPageManager::ResetState() {
+  header_ = RzvFileHeader();
+  encryption_header_ = RzvEncryptionHeader();
+  reserved_header_ = RzvReservedHeader();
+  password_ = RzvPassword();
+  header_lock_depth_ = 0;
+  multi_user_ = exclusive_ = read_only_ = false;
+  page_size_ = 4096;
+  SetOffsets(0, RzvFileHeader::kSize);
+}
+
+void RzvDiskPageManager::CreateDatabaseFile(const std::string& file_name,
+                                            const RzvPassword& password, int32_t extent_page_count,
+                                            int32_t page_size) {
+  CheckNotOpen(10461, file_name);
+  // Every argument is checked before CreateFile replaces an existing file.
+  if (!IsValidPageSize(page_size))
+    throw RzvException::Format(
+        10465, "Invalid page size = %d. The page size must be a power of two from %d to %d",
+        page_size, kMinPageSize, kMaxPageSize);
+  if (!IsValidExtentPageCount(extent_page_count))
+    throw RzvException::Format(10466, "Invalid extent page count = %d. It must be from 1 to %d",
+                               extent_page_count, kMaxExtentPageCount);
+  const bool encrypted = !password.password.empty();
+  if (encrypted && !RzvIsValidCryptoAlgorithm(password.algorithm))
+    throw RzvException::Format(10467, "Unknown crypto algorithm id = %d", password.algorithm);
+
+  ResetState();
+  password_ = password;
+  page_size_ = page_size;
+  header_ = RzvFileHeader::New(static_cast<uint16_t>(page_size),
+                               static_cast<uint16_t>(extent_page_count), encrypted);
+  if (encrypted) {
+    encryption_header_.crypto_algorithm = password.algorithm;
+    RzvMakeCheckBlock(password, encryption_header_.check_block.data(),
+                      &encryption_header_.check_crc);
+  }
+  try {
+    file_.CreateFile(file_name);
+    WriteHeader();
+    WriteEncryptionHeader();
+    WriteReservedHeader();
+    if (!LockWithRetry(next_object_id_offset_))
+      throw RzvException(30401, "Cannot get NextObjectID. File area is Locked.");
+    uint8_t zero[4] = {};
+    try {
+      file_.WriteBuffer(zero, next_object_id_offset_, 4, 30404);
+    } catch (...) {
+      file_.UnlockByte(1, next_object_id_offset_);
+      throw;
+    }
+    file_.UnlockByte(1, next_object_id_offset_);
+  } catch (...) {
+    if (file_.IsOpen()) file_.CloseFile();
+    ResetState();
+    throw;
+  }
+  read_only_ = false;
+}
+
+void RzvDiskPageManager::OpenDatabaseFile(const std::string& file_name, const RzvPassword& password,
+                                          bool& multi_user, bool exclusive, bool& needs_repair,
+                                          bool& read_only) {
+  CheckNotOpen(10462, file_name);
+  ResetState();
+  password_ = password;
+
+  struct stat st {};
+  if (!read_only && ::stat(file_name.c_str(), &st) == 0) {
+    if ((st.st_mode & 0222) == 0 || ::access(file_name.c_str(), W_OK) != 0) {
+      read_only = true;
+      multi_user = false;
+    } else {
+      // Reading one byte and writing it back shows whether writes get through.
+      try {
+        RzvDatabaseFile probe;
+        probe.OpenFile(file_name, kRzvAccessReadWrite,
+                       multi_user ? kRzvShareReadWrite : kRzvShareExclusive);
+        uint8_t byte = 0;
+        probe.ReadBuffer(&byte, 0, 1, 10464);
+        probe.WriteBuffer(&byte, 0, 1, 10462);
+        probe.CloseFile();
+      } catch (const RzvException&) {
+        read_only = true;
+      }
+    }
+  }
+
+  int32_t access = kRzvAccessReadWrite;
+  int32_t share = kRzvShareReadWrite;
+  if (read_only) {
+    access = kRzvAccessRead;
+  } else if (exclusive) {
+    share = kRzvShareExclusive;
+    multi_user = false;
+  }
+  file_.OpenFile(file_name, access, share);
+  read_only_ = read_only;
+  exclusive_ = exclusive && !read_only;
+  multi_user_ = multi_user;
+
+  try {
+    LockHeader(20230);
+    try {
+      SetOffsets(FindBaseOffset(), RzvFileHeader::kSize);
+      ReadHeader();
+    } catch (...) {
+      UnlockHeader();
+      throw;
+    }
+    UnlockHeader();
+    needs_repair =
+        header_.file_state != kRzvFileStateConsistent || header_.version < kRzvCurrentFormatVersion;
+
+    if (!header_.HasSignature())
+      throw RzvException::Format(10470,
+                                 "Invalid file format. Found signature: '%s', expected: '%s'",
+                                 header_.SignatureText(), kRzvFileSignature);
+    if (!IsValidPageSize(header_.page_size))
+      throw RzvException::Format(
+          10465, "Invalid page size = %d. The page size must be a power of two from %d to %d",
+          header_.page_size, kMinPageSize, kMaxPageSize);
+    if (!IsValidExtentPageCount(header_.extent_page_count))
+      throw RzvException::Format(10466, "Invalid extent page count = %d. It must be from 1 to %d",
+                                 header_.extent_page_count, kMaxExtentPageCount);
+    page_size_ = header_.page_size;
+    SetOffsets(base_offset_, header_.header_size);
+
+    ReadEncryptionHeader();
+    if (header_.IsEncrypted()) {
+      // The stored algorithm wins over whatever the caller's record says.
+      if (!RzvIsValidCryptoAlgorithm(encryption_header_.crypto_algorithm))
+        throw RzvException::Format(10468, "Unknown crypto algorithm id = %d in database file %s",
+                                   encryption_header_.crypto_algorithm, file_name);
+      password_.algorithm = encryption_header_.crypto_algorithm;
+      CheckPassword();
+    }
+    if (encryption_header_offset_ + encryption_header_.size != reserved_header_offset_)
+      throw RzvException(20237, "Invalid database format");
+
+    uint8_t size_bytes[2];
+    file_.ReadBuffer(size_bytes, reserved_header_offset_, 2, 30442);
+    reserved_header_.size = LoadLE<uint16_t>(size_bytes);
+    // The lock bytes at S + 359 and S + 360 must stay inside the reserved
+    // header, clear of the object-id slot that follows it.
+    if (reserved_header_.size < RzvReservedHeader::kSize)
+      throw RzvException(20237, "Invalid database format");
+    SetOffsets(base_offset_, header_.header_size);
+  } catch (...) {
+    header_lock_depth_ = 0;
+    file_.CloseFile();
+    ResetState();
+    throw;
+  }
+}
+
+void RzvDiskPageManager::CheckPassword() {
+  RzvVerifyPassword(password_, encryption_header_.crypto_algorithm,
+                    encryption_header_.check_block.data(), encryption_header_.check_crc);
+}
+
+void RzvDiskPageManager::CloseDatabaseFile() {
+  header_lock_depth_ = 0;
+  if (file_.IsOpen()) {
+    try {
+      file_.CloseFile();
+    } catch (...) {
+      ResetState();
+      throw;
+    }
+  }
+  ResetState();
+}
+
+int64_t RzvDiskPageManager::FindBaseOffset() {
+  const int64_t saved = file_.GetPosition();
+  uint8_t head[RzvFileHeader::kSize + 16];
+  int64_t found = 0;
+  if (!(file_.ReadBuffer(head, 0, sizeof head) && IsImageStart(head))) {
+    const int64_t size = file_.GetSize();
+    std::vector<uint8_t> window(kSearchWindow);
+    bool hit = false;
+    for (int64_t start = 0; !hit && start < size; start += kSearchStep) {
+      const int64_t n = std::min<int64_t>(kSearchWindow, size - start);
+      if (!file_.ReadBuffer(window.data(), start, n)) break;
+      for (int64_t i = 0; i + 18 <= n; ++i) {
+        if (IsImageStart(window.data() + i)) {
+          found = start + i;
+          hit = true;
+          break;
+        }
+      }
+      if (n < kSearchWindow) break;
+    }
+  }
+  file_.Seek(saved);
+  return found;
+}
+
+void RzvDiskPageManager::ReadHeader() {
+  CheckOpen(10459);
+  uint8_t bytes[RzvFileHeader::kSize];
+  file_.ReadBuffer(bytes, base_offset_, sizeof bytes, 10464);
+  header_ = RzvFileHeader::Parse(bytes);
+}
+
+void RzvDiskPageManager::WriteHeader() {
+  CheckOpen(10460);
+  uint8_t bytes[RzvFileHeader::kSize];
+  header_.Serialize(bytes);
+  file_.WriteBuffer(bytes, base_offset_, sizeof bytes, 10462);
+}
+
+void RzvDiskPageManager::ReadEncryptionHeader() {
+  CheckOpen(30436);
+  uint8_t bytes[RzvEncryptionHeader::kSize];
+  file_.ReadBuffer(bytes, encryption_header_offset_, sizeof bytes, 30439);
+  encryption_header_ = RzvEncryptionHeader::Parse(bytes);
+}
+
+void RzvDiskPageManager::WriteEncryptionHeader() {
+  CheckOpen(30437);
+  uint8_t bytes[RzvEncryptionHeader::kSize];
+  encryption_header_.Serialize(bytes);
+  file_.WriteBuffer(bytes, encryption_header_offset_, sizeof bytes, 30438);
+}
+
+void RzvDiskPageManager::WriteReservedHeader() {
+  CheckOpen(30443);
+  uint8_t bytes[RzvReservedHeader::kSize];
+  reserved_header_.Serialize(bytes);
+  file_.WriteBuffer(bytes, reserved_header_offset_, sizeof bytes, 30444);
+}
+
+bool RzvDiskPageManager::LockWithRetry(int64_t position) {
+  for (int32_t attempt = 0; attempt < retry_.tries; ++attempt) {
+    if (attempt > 0) std::this_thread::sleep_for(retry_.pause);
+    if (file_.LockByte(1, position)) return true;
+  }
+  return false;
+}
+
+void RzvDiskPageManager::LockHeader(int32_t error_code) {
+  CheckOpen(10459);
+  if (header_lock_depth_ == 0 && !LockWithRetry(base_offset_ + kHeaderLockByte))
+    throw RzvException(error_code, "Database is locked");
+  ++header_lock_depth_;
+}
+
+void RzvDiskPageManager::UnlockHeader() {
+  if (header_lock_depth_ == 0) return;
+  if (--header_lock_depth_ == 0 && file_.IsOpen())
+    file_.UnlockByte(1, base_offset_ + kHeaderLockByte);
+}
+
+void RzvDiskPageManager::LockTables() {
+  CheckOpen(10459);
+  if (!LockWithRetry(base_offset_ + kTablesLockByte))
+    throw RzvException(20210, "Database tables are locked");
+}
+
+void RzvDiskPageManager::UnlockTables() {
+  if (!file_.IsOpen() || !file_.UnlockByte(1, base_offset_ + kTablesLockByte))
+    throw RzvException(20211, "Cannot unlock database tables");
+}
+
+bool RzvDiskPageManager::TryLockObjectId() {
+  return LockWithRetry(next_object_id_offset_);
+}
+
+void RzvDiskPageManager::UnlockObjectId() {
+  file_.UnlockByte(1, next_object_id_offset_);
+}
+
+int32_t RzvDiskPageManager::GetNextObjectID() {
+  CheckOpen(30399);
+  if (!TryLockObjectId())
+    throw RzvException(30401, "Cannot get NextObjectID. File area is Locked.");
+  int32_t result = 0;
+  try {
+    uint8_t bytes[4];
+    file_.ReadBuffer(bytes, next_object_id_offset_, 4, 30403);
+    result = LoadLE<int32_t>(bytes) + 1;
+    if (read_only_) {
+      // Nothing can be stored, so keep ids of concurrent read-only users apart.
+      result += RandomBelow(10000);
+    } else {
+      StoreLE<int32_t>(bytes, result);
+      file_.WriteBuffer(bytes, next_object_id_offset_, 4, 30406);
+    }
+  } catch (...) {
+    UnlockObjectId();
+    throw;
+  }
+  UnlockObjectId();
+  return result;
+}
+
+int64_t RzvDiskPageManager::PageOffset(int32_t page_no) const {
+  if (page_no < 0) throw RzvException::Format(10471, "Invalid PageNo = %d", page_no);
+  return first_page_offset_ + static_cast<int64_t>(page_no) * page_size_;
+}
+
+void RzvDiskPageManager::ReadPageRegion(void* buffer, int32_t page_no, int32_t count,
+                                        int32_t offset) {
+  const int64_t pos = PageOffset(page_no);
+  if (offset < 0 || count < 0 || static_cast<int64_t>(offset) + count > page_size_)
+    throw RzvException::Format(10476, "Error - invalid page offset = %d, page size = %d",
+                               static_cast<int64_t>(offset) + count, page_size_);
+  file_.ReadBuffer(buffer, pos + offset, count, 10474);
+}
+
+void RzvDiskPageManager::WritePageRegion(const void* buffer, int32_t page_no, int32_t count,
+                                         int32_t offset) {
+  const int64_t pos = PageOffset(page_no);
+  if (offset < 0 || count < 0 || static_cast<int64_t>(offset) + count > page_size_)
+    throw RzvException::Format(10477, "Error - invalid page offset = %d, page size = %d",
+                               static_cast<int64_t>(offset) + count, page_size_);
+  file_.WriteBuffer(buffer, pos + offset, count, 10475);
+}
+
+int32_t RzvDiskPageManager::TotalPageCount() {
+  CheckOpen(10459);
+  LockHeader(20236);
+  try {
+    ReadHeader();
+  } catch (...) {
+    UnlockHeader();
+    throw;
+  }
+  UnlockHeader();
+  return header_.total_page_count;
+}
+
+void RzvDiskPageManager::Truncate(int32_t n) {
+  CheckOpen(10460);
+  if (n <= 0) return;
+  n = std::min(n, header_.total_page_count);
+  const int32_t total = header_.total_page_count - n;
+  file_.SetSize(first_page_offset_ + static_cast<int64_t>(total) * page_size_);
+  header_.total_page_count = total;
+  WriteHeader();
+}
+
+}  // namespace rzv

@@ -1,0 +1,146 @@
+// RzvDiskPageManager: binds a database to its file. It creates and opens the
+// file, keeps the in-memory copies of the three fixed headers, the password
+// and the derived offsets, hands out object ids and guards the header with the
+// cross-process header lock.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "engine/storage/database_file.h"
+#include "engine/storage/file_header.h"
+#include "engine/storage/password.h"
+
+namespace rzv {
+
+// How often and how long a lock that another process may hold is retried.
+struct RzvLockRetry {
+  int32_t tries = 4500;
+  std::chrono::milliseconds pause{20};
+};
+
+// File map of an image at base offset S (the offsets after the file header
+// come from the size fields stored in the file):
+//   S          file header (76)
+//   S + 76     encryption header (280)
+//   S + 356    reserved header (20); S + 359 tables lock, S + 360 header lock
+//   S + 376    NextObjectID int32; also the object-id lock byte
+//   S + 380 + N * PageSize   page N
+class RzvDiskPageManager {
+ public:
+  static constexpr int32_t kPageHeaderSize = 40;
+  // Page sizes the engine can use: powers of two in this range (the header
+  // stores the size as uint16).
+  static constexpr int32_t kMinPageSize = 1024;
+  static constexpr int32_t kMaxPageSize = 32768;
+  // Keeps the pages spanned by one extent-allocation page inside int32.
+  static constexpr int32_t kMaxExtentPageCount = 4096;
+
+  RzvDiskPageManager() = default;
+  virtual ~RzvDiskPageManager();
+  RzvDiskPageManager(const RzvDiskPageManager&) = delete;
+  RzvDiskPageManager& operator=(const RzvDiskPageManager&) = delete;
+
+  // Creates (replacing) file_name with fresh headers. Everything is checked
+  // before the file is touched.
+  void CreateDatabaseFile(const std::string& file_name, const RzvPassword& password,
+                          int32_t extent_page_count = 8, int32_t page_size = 4096);
+  // Opens an existing database. A file that cannot be written is opened
+  // read-only (read_only comes back true, multi_user false). Nothing is
+  // written before the password has been checked; on failure the file is
+  // closed again and the manager stays without a file.
+  void OpenDatabaseFile(const std::string& file_name, const RzvPassword& password, bool& multi_user,
+                        bool exclusive, bool& needs_repair, bool& read_only);
+  void CloseDatabaseFile();
+  bool IsOpen() const { return file_.IsOpen(); }
+
+  void ReadHeader();
+  void WriteHeader();
+  void ReadEncryptionHeader();
+  void WriteEncryptionHeader();
+  void WriteReservedHeader();
+
+  // The stored counter plus one, written back. On a read-only file nothing is
+  // written and a random 0..9999 is added instead.
+  int32_t GetNextObjectID();
+
+  // Header lock (byte S + 360). Nested calls are counted; only the outermost
+  // lock and unlock touch the file. error_code is raised with "Database is
+  // locked" when the retries run out.
+  void LockHeader(int32_t error_code);
+  void UnlockHeader();
+  int32_t HeaderLockDepth() const { return header_lock_depth_; }
+  // Tables lock (byte S + 359), held around table-list reads and changes.
+  void LockTables();
+  void UnlockTables();
+  // Object-id lock (the NextObjectID slot).
+  bool TryLockObjectId();
+  void UnlockObjectId();
+
+  // Raw access to bytes [offset, offset + count) of a page, bypassing cache
+  // and encryption; the range must lie inside the page.
+  void ReadPageRegion(void* buffer, int32_t page_no, int32_t count, int32_t offset);
+  void WritePageRegion(const void* buffer, int32_t page_no, int32_t count, int32_t offset);
+  // File offset of the first byte of a page.
+  int64_t PageOffset(int32_t page_no) const;
+
+  // Rereads the header under the header lock.
+  int32_t TotalPageCount();
+  // Removes n pages from the end of the file and records that in the header.
+  void Truncate(int32_t n);
+
+  RzvDatabaseFile& File() { return file_; }
+  const RzvFileHeader& Header() const { return header_; }
+  RzvFileHeader& MutableHeader() { return header_; }
+  const RzvEncryptionHeader& EncryptionHeader() const { return encryption_header_; }
+  const RzvReservedHeader& ReservedHeader() const { return reserved_header_; }
+  const RzvPassword& Password() const { return password_; }
+  bool IsEncrypted() const { return header_.IsEncrypted(); }
+  uint8_t CryptoAlgorithm() const { return encryption_header_.crypto_algorithm; }
+  int32_t PageSize() const { return page_size_; }
+  int32_t DataSize() const { return page_size_ - kPageHeaderSize; }
+  int64_t BaseOffset() const { return base_offset_; }
+  bool IsMultiUser() const { return multi_user_; }
+  bool IsExclusive() const { return exclusive_; }
+  bool IsReadOnly() const { return read_only_; }
+
+  void SetLockRetry(RzvLockRetry retry) { retry_ = retry; }
+  const RzvLockRetry& LockRetry() const { return retry_; }
+
+  // Takes one byte lock, retrying as LockRetry() says.
+  bool LockWithRetry(int64_t position);
+
+  // Page sizes and extent sizes the engine accepts (see the constants above).
+  static bool IsValidPageSize(int64_t page_size);
+  static bool IsValidExtentPageCount(int64_t extent_page_count);
+
+ private:
+  void CheckOpen(int32_t error_code) const;
+  void CheckNotOpen(int32_t error_code, const std::string& file_name) const;
+  // Finds the first signature followed by HeaderSize 76; 0 when there is none.
+  int64_t FindBaseOffset();
+  void SetOffsets(int64_t base, uint16_t header_size);
+  void ResetState();
+  // Throws unless the file holds the header's encryption check for password_.
+  void CheckPassword();
+
+  RzvDatabaseFile file_;
+  RzvFileHeader header_;
+  RzvEncryptionHeader encryption_header_;
+  RzvReservedHeader reserved_header_;
+  RzvPassword password_;
+  int64_t base_offset_ = 0;
+  int64_t encryption_header_offset_ = RzvFileHeader::kSize;
+  int64_t reserved_header_offset_ = RzvFileHeader::kSize + RzvEncryptionHeader::kSize;
+  int64_t next_object_id_offset_ = reserved_header_offset_ + RzvReservedHeader::kSize;
+  int64_t first_page_offset_ = next_object_id_offset_ + 4;
+  int32_t page_size_ = 4096;
+  bool multi_user_ = false;
+  bool exclusive_ = false;
+  bool read_only_ = false;
+  int32_t header_lock_depth_ = 0;
+  RzvLockRetry retry_;
+};
+
+}  // namespace rzv
