@@ -232,6 +232,19 @@ void RzvDiskPageManager::OpenDatabaseFile(const std::string& file_name, const Rz
   }
 }
 
+RzvDatabaseFileHeaders RzvDiskPageManager::InspectDatabaseFile(const std::string& file_name) {
+  RzvDiskPageManager m;
+  m.file_.OpenFile(file_name, kRzvAccessRead, kRzvShareReadWrite);
+  m.SetOffsets(m.FindBaseOffset(), RzvFileHeader::kSize);
+  m.ReadHeader();
+  if (!m.header_.HasSignature())
+    throw RzvException::Format(10470, "Invalid file format. Found signature: '%s', expected: '%s'",
+                               m.header_.SignatureText(), kRzvFileSignature);
+  m.SetOffsets(m.base_offset_, m.header_.header_size);
+  m.ReadEncryptionHeader();
+  return {m.base_offset_, m.header_, m.encryption_header_};
+}
+
 void RzvDiskPageManager::CheckPassword() {
   RzvVerifyPassword(password_, encryption_header_.crypto_algorithm,
                     encryption_header_.check_block.data(), encryption_header_.check_crc);

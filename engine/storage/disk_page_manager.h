@@ -20,6 +20,13 @@ struct RzvLockRetry {
   std::chrono::milliseconds pause{20};
 };
 
+// The fixed headers of a database image as found in a file.
+struct RzvDatabaseFileHeaders {
+  int64_t base_offset = 0;
+  RzvFileHeader header;
+  RzvEncryptionHeader encryption_header;
+};
+
 // File map of an image at base offset S (the offsets after the file header
 // come from the size fields stored in the file):
 //   S          file header (76)
@@ -53,6 +60,10 @@ class RzvDiskPageManager {
   void OpenDatabaseFile(const std::string& file_name, const RzvPassword& password, bool& multi_user,
                         bool exclusive, bool& needs_repair, bool& read_only);
   void CloseDatabaseFile();
+  // Reads the headers of a database file without a password and without
+  // taking any lock (for tools); fails like an open on a file that is not a
+  // database.
+  static RzvDatabaseFileHeaders InspectDatabaseFile(const std::string& file_name);
   bool IsOpen() const { return file_.IsOpen(); }
 
   void ReadHeader();

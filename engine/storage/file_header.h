@@ -44,6 +44,10 @@ struct RzvFileHeader {
   std::string SignatureText() const { return std::string(signature.data(), signature.size()); }
   bool HasSignature() const { return SignatureText() == kRzvFileSignature; }
   bool IsEncrypted() const { return encrypted != 0; }
+  // Interrupted during a commit, or written in the old format.
+  bool NeedsRepair() const {
+    return file_state != kRzvFileStateConsistent || version < kRzvCurrentFormatVersion;
+  }
 
   void Serialize(uint8_t (&out)[kSize]) const;
   static RzvFileHeader Parse(const uint8_t (&in)[kSize]);

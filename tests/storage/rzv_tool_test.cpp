@@ -1,0 +1,116 @@
+#include <sys/wait.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "storage/db_test_files.h"
+
+namespace rzv {
+namespace {
+
+using ::rzv::testing::ReadAll;
+using ::rzv::testing::ScratchDir;
+using ::rzv::testing::WriteAll;
+using ::testing::AllOf;
+using ::testing::HasSubstr;
+
+struct ToolRun {
+  int exit_code;
+  std::string out;
+  std::string err;
+};
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class RzvToolTest : public ::testing::Test {
+ protected:
+  // Runs the tool with a shell-quoted argument string.
+  ToolRun Run(const std::string& args) {
+    const std::string out = dir_.File("out.txt"), err = dir_.File("err.txt");
+    const std::string cmd = std::string(RZV_TOOL_PATH) + " " + args + " >" + out + " 2>" + err;
+    int status = std::system(cmd.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(out), Slurp(err)};
+  }
+
+  ScratchDir dir_;
+  std::string db_ = dir_.File("t.rzv");
+};
+
+TEST_F(RzvToolTest, CreateThenInfoShowsTheHeader) {
+  ToolRun created = Run("create " + db_);
+  ASSERT_EQ(created.exit_code, 0) << created.err;
+  EXPECT_EQ(ReadAll(db_).size(), 380u);
+  ToolRun info = Run("info " + db_);
+  ASSERT_EQ(info.exit_code, 0) << info.err;
+  EXPECT_THAT(info.out,
+              AllOf(HasSubstr("Signature: RUZUZUVEDATABASE\n"), HasSubstr("Version: 5.13\n"),
+                    HasSubstr("PageSize: 4096\n"), HasSubstr("ExtentPageCount: 8\n"),
+                    HasSubstr("TotalPageCount: 0\n"), HasSubstr("LastUsedPageNo: -1\n"),
+                    HasSubstr("FileState: 2 (consistent)\n"), HasSubstr("Encrypted: 0 (no)\n"),
+                    HasSubstr("Password: not needed\n"), HasSubstr("NeedsRepair: no\n")));
+}
+
+TEST_F(RzvToolTest, InfoTellsWhetherThePasswordFits) {
+  ASSERT_EQ(Run("create " + db_ + " --password 'p w' --cipher 4 --page-size 8192").exit_code, 0);
+  const auto bytes = ReadAll(db_);
+  ToolRun right = Run("info " + db_ + " --password 'p w'");
+  EXPECT_EQ(right.exit_code, 0);
+  EXPECT_THAT(right.out,
+              AllOf(HasSubstr("PageSize: 8192\n"), HasSubstr("Encrypted: 255 (yes)\n"),
+                    HasSubstr("CryptoAlgorithm: 4 (Blowfish)\n"), HasSubstr("Password: fits\n")));
+  for (const char* wrong : {" --password pw", ""}) {
+    ToolRun r = Run("info " + db_ + wrong);
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_THAT(r.out, HasSubstr("Password: does not fit\n"));
+  }
+  EXPECT_EQ(ReadAll(db_), bytes);
+}
+
+TEST_F(RzvToolTest, ErrorsCarryTheEngineMessageAndUsageErrorsExitTwo) {
+  WriteAll(dir_.File("junk.bin"), std::vector<uint8_t>(200, 'j'));
+  struct Case {
+    std::string args;
+    int exit_code;
+    std::string err;
+  };
+  const Case cases[] = {
+      {"create " + db_ + " --page-size 1000", 1,
+       "Invalid page size = 1000. The page size must be a power of two from 1024 to 32768 - "
+       "Native error: 10465"},
+      {"create " + db_ + " --password x --cipher 9", 1,
+       "Unknown crypto algorithm id = 9 - Native error: 10467"},
+      {"info " + dir_.File("none.rzv"), 1, "Native error: 30364"},
+      {"info " + dir_.File("junk.bin"), 1,
+       "Invalid file format. Found signature: 'jjjjjjjjjjjjjjjj', expected: 'RUZUZUVEDATABASE' - "
+       "Native error: 10470"},
+      {"", 2, "usage: rzv"},
+      {"frobnicate " + db_, 2, "unknown command"},
+      {"create", 2, "FILE is missing"},
+      {"create " + db_ + " --cipher seven", 2, "--cipher needs a whole number"},
+      {"info " + db_ + " --page-size 1024", 2, "unknown option --page-size"},
+      {"info " + db_ + " --password", 2, "needs a value"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    ToolRun r = Run(c.args);
+    EXPECT_EQ(r.exit_code, c.exit_code);
+    EXPECT_THAT(r.err, HasSubstr(c.err));
+    if (c.exit_code == 2) {
+      EXPECT_THAT(r.err, HasSubstr("usage: rzv create FILE"));
+    }
+  }
+  EXPECT_FALSE(std::filesystem::exists(db_));
+}
+
+}  // namespace
+}  // namespace rzv
