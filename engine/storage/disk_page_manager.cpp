@@ -40,12 +40,19 @@ int32_t RandomBelow(int32_t n) {
 
 }  // namespace
 
+RzvDiskPageManager::RzvDiskPageManager() : RzvDiskPageManager(DefaultCacheCapacity()) {}
+
+RzvDiskPageManager::RzvDiskPageManager(int32_t cache_capacity) : RzvPageManager(cache_capacity) {}
+
 RzvDiskPageManager::~RzvDiskPageManager() {
+  // Uncommitted pages are dropped; the file keeps its last committed state.
+  ReleaseAllPages();
+  free_space_.reset();
   if (file_.IsOpen()) {
     try {
-      CloseDatabaseFile();
+      file_.CloseFile();
     } catch (...) {
-      // The descriptor is released either way; nothing is pending at this level.
+      // The descriptor is gone either way.
     }
   }
 }
@@ -83,8 +90,20 @@ void RzvDiskPageManager::ResetState() {
   password_ = RzvPassword();
   header_lock_depth_ = 0;
   multi_user_ = exclusive_ = read_only_ = false;
-  page_size_ = 4096;
+  free_space_.reset();
+  cipher_.reset();
   SetOffsets(0, RzvFileHeader::kSize);
+}
+
+void RzvDiskPageManager::StartPageAccess() {
+  SetPageSize(header_.page_size);
+  scratch_.assign(header_.page_size, 0);
+  if (header_.IsEncrypted())
+    cipher_.emplace(encryption_header_.crypto_algorithm, password_.password);
+  RzvFreeSpaceHost& host = *this;
+  free_space_ = std::make_unique<RzvDatabaseFreeSpaceManager>(
+      host, header_.page_size, header_.extent_page_count, header_.last_used_page_no,
+      header_.total_page_count);
 }
 
 void RzvDiskPageManager::CreateDatabaseFile(const std::string& file_name,
@@ -105,7 +124,6 @@ void RzvDiskPageManager::CreateDatabaseFile(const std::string& file_name,
 
   ResetState();
   password_ = password;
-  page_size_ = page_size;
   header_ = RzvFileHeader::New(static_cast<uint16_t>(page_size),
                                static_cast<uint16_t>(extent_page_count), encrypted);
   if (encrypted) {
@@ -128,6 +146,7 @@ void RzvDiskPageManager::CreateDatabaseFile(const std::string& file_name,
       throw;
     }
     file_.UnlockByte(1, next_object_id_offset_);
+    StartPageAccess();
   } catch (...) {
     if (file_.IsOpen()) file_.CloseFile();
     ResetState();
@@ -201,7 +220,6 @@ void RzvDiskPageManager::OpenDatabaseFile(const std::string& file_name, const Rz
     if (!IsValidExtentPageCount(header_.extent_page_count))
       throw RzvException::Format(10466, "Invalid extent page count = %d. It must be from 1 to %d",
                                  header_.extent_page_count, kMaxExtentPageCount);
-    page_size_ = header_.page_size;
     SetOffsets(base_offset_, header_.header_size);
 
     ReadEncryptionHeader();
@@ -224,6 +242,7 @@ void RzvDiskPageManager::OpenDatabaseFile(const std::string& file_name, const Rz
     if (reserved_header_.size < RzvReservedHeader::kSize)
       throw RzvException(20237, "Invalid database format");
     SetOffsets(base_offset_, header_.header_size);
+    StartPageAccess();
   } catch (...) {
     header_lock_depth_ = 0;
     file_.CloseFile();
@@ -251,6 +270,7 @@ void RzvDiskPageManager::CheckPassword() {
 }
 
 void RzvDiskPageManager::CloseDatabaseFile() {
+  Close();  // 20097 while uncommitted pages exist
   header_lock_depth_ = 0;
   if (file_.IsOpen()) {
     try {
@@ -389,28 +409,28 @@ int32_t RzvDiskPageManager::GetNextObjectID() {
 
 int64_t RzvDiskPageManager::PageOffset(int32_t page_no) const {
   if (page_no < 0) throw RzvException::Format(10471, "Invalid PageNo = %d", page_no);
-  return first_page_offset_ + static_cast<int64_t>(page_no) * page_size_;
+  return first_page_offset_ + static_cast<int64_t>(page_no) * PageSize();
 }
 
 void RzvDiskPageManager::ReadPageRegion(void* buffer, int32_t page_no, int32_t count,
                                         int32_t offset) {
   const int64_t pos = PageOffset(page_no);
-  if (offset < 0 || count < 0 || static_cast<int64_t>(offset) + count > page_size_)
+  if (offset < 0 || count < 0 || static_cast<int64_t>(offset) + count > PageSize())
     throw RzvException::Format(10476, "Error - invalid page offset = %d, page size = %d",
-                               static_cast<int64_t>(offset) + count, page_size_);
+                               static_cast<int64_t>(offset) + count, PageSize());
   file_.ReadBuffer(buffer, pos + offset, count, 10474);
 }
 
 void RzvDiskPageManager::WritePageRegion(const void* buffer, int32_t page_no, int32_t count,
                                          int32_t offset) {
   const int64_t pos = PageOffset(page_no);
-  if (offset < 0 || count < 0 || static_cast<int64_t>(offset) + count > page_size_)
+  if (offset < 0 || count < 0 || static_cast<int64_t>(offset) + count > PageSize())
     throw RzvException::Format(10477, "Error - invalid page offset = %d, page size = %d",
-                               static_cast<int64_t>(offset) + count, page_size_);
+                               static_cast<int64_t>(offset) + count, PageSize());
   file_.WriteBuffer(buffer, pos + offset, count, 10475);
 }
 
-int32_t RzvDiskPageManager::TotalPageCount() {
+int32_t RzvDiskPageManager::GetTotalPageCount() {
   CheckOpen(10459);
   LockHeader(20236);
   try {
@@ -428,9 +448,161 @@ void RzvDiskPageManager::Truncate(int32_t n) {
   if (n <= 0) return;
   n = std::min(n, header_.total_page_count);
   const int32_t total = header_.total_page_count - n;
-  file_.SetSize(first_page_offset_ + static_cast<int64_t>(total) * page_size_);
+  file_.SetSize(first_page_offset_ + static_cast<int64_t>(total) * PageSize());
   header_.total_page_count = total;
   WriteHeader();
+}
+
+// ---- Free-space host ----
+
+void RzvDiskPageManager::ReloadHeader(int32_t* last_used_page_no, int32_t* total_page_count) {
+  ReadHeader();
+  *last_used_page_no = header_.last_used_page_no;
+  *total_page_count = header_.total_page_count;
+}
+
+void RzvDiskPageManager::StoreHeader(int32_t last_used_page_no, int32_t total_page_count) {
+  header_.last_used_page_no = last_used_page_no;
+  header_.total_page_count = total_page_count;
+  WriteHeader();
+}
+
+void RzvDiskPageManager::ResizeFile(int32_t total_page_count) {
+  file_.SetSize(first_page_offset_ + static_cast<int64_t>(total_page_count) * PageSize());
+}
+
+void RzvDiskPageManager::ReadRawPage(int32_t page_no, uint8_t* page) {
+  file_.ReadBuffer(page, PageOffset(page_no), PageSize(), 10474);
+}
+
+void RzvDiskPageManager::WriteRawPage(int32_t page_no, const uint8_t* page) {
+  file_.WriteBuffer(page, PageOffset(page_no), PageSize(), 10469);
+}
+
+// ---- Pages ----
+
+bool RzvDiskPageManager::IsSystemPage(int32_t page_no) const {
+  return free_space_ && free_space_->IsSystemPage(page_no);
+}
+
+bool RzvDiskPageManager::StoresEncrypted(const RzvPage* page) const {
+  return cipher_.has_value() && page->IsEncryptable() && !IsSystemPage(page->PageNo());
+}
+
+bool RzvDiskPageManager::IsCachedPageValid(int32_t /*session_id*/, RzvPage* /*page*/) {
+  // Single-user: nobody else writes the file. Multi-user: every revalidating
+  // request compares the cached PageVersion with the disk (RefreshCachedPage).
+  return !multi_user_;
+}
+
+void RzvDiskPageManager::RefreshCachedPage(RzvPage* page) {
+  uint8_t bytes[4];
+  if (file_.ReadBuffer(bytes, PageOffset(page->PageNo()) + kPageVersionOffset, 4)) {
+    const int32_t on_disk = LoadLE<int32_t>(bytes);
+    if (on_disk == kFailedPageVersion || on_disk == page->Header().PageVersion()) {
+      page->Header().SetPageVersion(on_disk);
+      return;
+    }
+  }
+  ReadPage(page);
+  page->SetWasRead(true);
+}
+
+void RzvDiskPageManager::AllocatePageNo(RzvPage* page) {
+  CheckOpen(10459);
+  page->SetPageNo(kInvalidPageNo);
+  const int32_t page_no = free_space_->AllocatePageNo();
+  page->AllocateNewPageBuffer(PageSize());
+  page->SetPageNo(page_no);
+}
+
+void RzvDiskPageManager::FreePageNo(int32_t page_no) {
+  CheckOpen(10459);
+  // Other processes' caches see the page as changed from now on.
+  uint8_t bytes[4];
+  StoreLE<int32_t>(bytes, kFailedPageVersion);
+  file_.WriteBuffer(bytes, PageOffset(page_no) + kPageVersionOffset, 4, 20198);
+  free_space_->FreePageNo(page_no);
+}
+
+bool RzvDiskPageManager::ReadPage(RzvPage* page) {
+  CheckOpen(10459);
+  uint8_t* buf = page->Buffer();
+  if (!file_.ReadBuffer(buf, PageOffset(page->PageNo()), PageSize())) {
+    page->Header().SetPageVersion(kFailedPageVersion);
+    return false;
+  }
+  // Pages are decrypted by position alone: a page stored plain in an
+  // encrypted database (a direct internal file) is never read through here.
+  if (cipher_ && !IsSystemPage(page->PageNo()))
+    cipher_->DecryptPageOrThrow(buf, static_cast<size_t>(PageSize()), page->PageNo());
+  return true;
+}
+
+void RzvDiskPageManager::WritePage(RzvPage* page) {
+  CheckOpen(10459);
+  RzvPageHeader header = page->Header();
+  header.BumpPageVersion();
+  const int64_t pos = PageOffset(page->PageNo());
+  if (!StoresEncrypted(page)) {
+    file_.WriteBuffer(page->Buffer(), pos, PageSize(), 10469);
+    return;
+  }
+  // Encrypting a copy leaves the cached page plain without a second pass of
+  // the cipher; the page's own header gets the DataCrc and id the disk has.
+  std::memcpy(scratch_.data(), page->Buffer(), scratch_.size());
+  cipher_->EncryptPage(scratch_.data(), scratch_.size());
+  file_.WriteBuffer(scratch_.data(), pos, PageSize(), 10469);
+  std::memcpy(page->Buffer(), scratch_.data(), kPageHeaderSize);
+}
+
+void RzvDiskPageManager::DeletePage(int32_t session_id, int32_t page_no) {
+  if (IsSystemPage(page_no))
+    throw RzvException::Format(30434, "Cannot delete PFS or EAM page. PageNo=%d", page_no);
+  RzvPageManager::DeletePage(session_id, page_no);
+}
+
+RzvPage* RzvDiskPageManager::GetPage(int32_t session_id, int32_t page_no, bool revalidate,
+                                     uint8_t expected_type) {
+  if (IsSystemPage(page_no))
+    throw RzvException::Format(30434, "Cannot delete PFS or EAM page. PageNo=%d", page_no);
+  return RzvPageManager::GetPage(session_id, page_no, revalidate, expected_type);
+}
+
+void RzvDiskPageManager::ApplyChanges(int32_t session_id) {
+  if (!HasChanges(session_id)) {
+    RzvPageManager::ApplyChanges(session_id);  // still refuses pinned pages
+    return;
+  }
+  CheckOpen(10459);
+  LockHeader(20213);
+  try {
+    ReadHeader();
+    header_.file_state = kRzvFileStateInCommit;
+    WriteHeader();
+    if (commit_hook_) commit_hook_();
+    try {
+      RzvPageManager::ApplyChanges(session_id);
+    } catch (const RzvException& e) {
+      // These refusals come before anything is freed or written: the file is
+      // still consistent and must not be reported as needing repair.
+      const int32_t code = e.NativeError();
+      if (code == 20152 || code == 20085 || code == 20086) {
+        header_.file_state = kRzvFileStateConsistent;
+        WriteHeader();
+      }
+      throw;
+    }
+    // Allocations and releases inside the commit rewrote the counters.
+    ReadHeader();
+    ++header_.change_counter;
+    header_.file_state = kRzvFileStateConsistent;
+    WriteHeader();
+  } catch (...) {
+    UnlockHeader();
+    throw;
+  }
+  UnlockHeader();
 }
 
 }  // namespace rzv

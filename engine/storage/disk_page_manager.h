@@ -1,15 +1,22 @@
-// RzvDiskPageManager: binds a database to its file. It creates and opens the
-// file, keeps the in-memory copies of the three fixed headers, the password
-// and the derived offsets, hands out object ids and guards the header with the
-// cross-process header lock.
+// RzvDiskPageManager: the page manager of a database file. It creates and
+// opens the file, keeps the in-memory copies of the three fixed headers, the
+// password and the derived offsets, hands out object ids, guards the header
+// with the cross-process header lock, allocates pages through the free-space
+// maps and encrypts page data areas on their way to the disk.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "engine/storage/database_file.h"
+#include "engine/storage/database_free_space_manager.h"
 #include "engine/storage/file_header.h"
+#include "engine/storage/page_cipher.h"
+#include "engine/storage/page_manager.h"
 #include "engine/storage/password.h"
 
 namespace rzv {
@@ -34,9 +41,16 @@ struct RzvDatabaseFileHeaders {
 //   S + 356    reserved header (20); S + 359 tables lock, S + 360 header lock
 //   S + 376    NextObjectID int32; also the object-id lock byte
 //   S + 380 + N * PageSize   page N
-class RzvDiskPageManager {
+//
+// Pages: a page read from disk is decrypted (with the id stamped in the page)
+// and its DataCrc checked; a page written gets PageVersion + 1 and, in an
+// encrypted database, its data area encrypted in a scratch copy, so the cached
+// page stays plain. PFS/EAM pages and pages marked not encryptable (direct
+// internal files) are always stored plain. A commit runs between two header
+// writes: FileState 1 before the first page is written, ChangeCounter + 1 and
+// FileState 2 after the last; a file left at 1 reports needs-repair on open.
+class RzvDiskPageManager : public RzvPageManager, private RzvFreeSpaceHost {
  public:
-  static constexpr int32_t kPageHeaderSize = 40;
   // Page sizes the engine can use: powers of two in this range (the header
   // stores the size as uint16).
   static constexpr int32_t kMinPageSize = 1024;
@@ -44,8 +58,10 @@ class RzvDiskPageManager {
   // Keeps the pages spanned by one extent-allocation page inside int32.
   static constexpr int32_t kMaxExtentPageCount = 4096;
 
-  RzvDiskPageManager() = default;
-  virtual ~RzvDiskPageManager();
+  // Shared cache of min(available memory / 65536, 1000) pages.
+  RzvDiskPageManager();
+  explicit RzvDiskPageManager(int32_t cache_capacity);
+  ~RzvDiskPageManager() override;
   RzvDiskPageManager(const RzvDiskPageManager&) = delete;
   RzvDiskPageManager& operator=(const RzvDiskPageManager&) = delete;
 
@@ -59,6 +75,8 @@ class RzvDiskPageManager {
   // closed again and the manager stays without a file.
   void OpenDatabaseFile(const std::string& file_name, const RzvPassword& password, bool& multi_user,
                         bool exclusive, bool& needs_repair, bool& read_only);
+  // Releases the cached pages, the free-space manager and the file. Fails
+  // with 20097 (file left open) while a session has uncommitted pages.
   void CloseDatabaseFile();
   // Reads the headers of a database file without a password and without
   // taking any lock (for tools); fails like an open on a file that is not a
@@ -79,8 +97,8 @@ class RzvDiskPageManager {
   // Header lock (byte S + 360). Nested calls are counted; only the outermost
   // lock and unlock touch the file. error_code is raised with "Database is
   // locked" when the retries run out.
-  void LockHeader(int32_t error_code);
-  void UnlockHeader();
+  void LockHeader(int32_t error_code) override;
+  void UnlockHeader() override;
   int32_t HeaderLockDepth() const { return header_lock_depth_; }
   // Tables lock (byte S + 359), held around table-list reads and changes.
   void LockTables();
@@ -97,7 +115,7 @@ class RzvDiskPageManager {
   int64_t PageOffset(int32_t page_no) const;
 
   // Rereads the header under the header lock.
-  int32_t TotalPageCount();
+  int32_t GetTotalPageCount() override;
   // Removes n pages from the end of the file and records that in the header.
   void Truncate(int32_t n);
 
@@ -109,8 +127,7 @@ class RzvDiskPageManager {
   const RzvPassword& Password() const { return password_; }
   bool IsEncrypted() const { return header_.IsEncrypted(); }
   uint8_t CryptoAlgorithm() const { return encryption_header_.crypto_algorithm; }
-  int32_t PageSize() const { return page_size_; }
-  int32_t DataSize() const { return page_size_ - kPageHeaderSize; }
+  int32_t DataSize() const { return PageSize() - kPageHeaderSize; }
   int64_t BaseOffset() const { return base_offset_; }
   bool IsMultiUser() const { return multi_user_; }
   bool IsExclusive() const { return exclusive_; }
@@ -122,9 +139,34 @@ class RzvDiskPageManager {
   // Takes one byte lock, retrying as LockRetry() says.
   bool LockWithRetry(int64_t position);
 
+  // The free-space maps; null while no file is open.
+  RzvDatabaseFreeSpaceManager* FreeSpace() const { return free_space_.get(); }
+  // PFS and EAM positions.
+  bool IsSystemPage(int32_t page_no) const;
+
+  // Page operations of RzvPageManager.
+  bool IsCachedPageValid(int32_t session_id, RzvPage* page) override;
+  void AllocatePageNo(RzvPage* page) override;
+  void FreePageNo(int32_t page_no) override;
+  bool ReadPage(RzvPage* page) override;
+  void WritePage(RzvPage* page) override;
+  void DeletePage(int32_t session_id, int32_t page_no) override;
+  RzvPage* GetPage(int32_t session_id, int32_t page_no, bool revalidate,
+                   uint8_t expected_type) override;
+  void ApplyChanges(int32_t session_id) override;
+
+  // Test hook: runs inside a commit right after the header has been written
+  // with FileState 1, before any page.
+  void SetCommitHookForTest(std::function<void()> hook) { commit_hook_ = std::move(hook); }
+
   // Page sizes and extent sizes the engine accepts (see the constants above).
   static bool IsValidPageSize(int64_t page_size);
   static bool IsValidExtentPageCount(int64_t extent_page_count);
+
+ protected:
+  // Multi-user: keeps the cached copy when its PageVersion still matches the
+  // one on disk, else reads the page again.
+  void RefreshCachedPage(RzvPage* page) override;
 
  private:
   void CheckOpen(int32_t error_code) const;
@@ -135,6 +177,16 @@ class RzvDiskPageManager {
   void ResetState();
   // Throws unless the file holds the header's encryption check for password_.
   void CheckPassword();
+  // Cipher and free-space manager for the headers just created or read.
+  void StartPageAccess();
+  bool StoresEncrypted(const RzvPage* page) const;
+
+  // RzvFreeSpaceHost.
+  void ReloadHeader(int32_t* last_used_page_no, int32_t* total_page_count) override;
+  void StoreHeader(int32_t last_used_page_no, int32_t total_page_count) override;
+  void ResizeFile(int32_t total_page_count) override;
+  void ReadRawPage(int32_t page_no, uint8_t* page) override;
+  void WriteRawPage(int32_t page_no, const uint8_t* page) override;
 
   RzvDatabaseFile file_;
   RzvFileHeader header_;
@@ -146,12 +198,15 @@ class RzvDiskPageManager {
   int64_t reserved_header_offset_ = RzvFileHeader::kSize + RzvEncryptionHeader::kSize;
   int64_t next_object_id_offset_ = reserved_header_offset_ + RzvReservedHeader::kSize;
   int64_t first_page_offset_ = next_object_id_offset_ + 4;
-  int32_t page_size_ = 4096;
   bool multi_user_ = false;
   bool exclusive_ = false;
   bool read_only_ = false;
   int32_t header_lock_depth_ = 0;
   RzvLockRetry retry_;
+  std::unique_ptr<RzvDatabaseFreeSpaceManager> free_space_;
+  std::optional<RzvPageCipher> cipher_;  // set while an encrypted file is open
+  std::vector<uint8_t> scratch_;         // one page, for encrypted writes
+  std::function<void()> commit_hook_;
 };
 
 }  // namespace rzv

@@ -246,7 +246,7 @@ TEST_F(RzvDiskPageManagerTest, HeaderLockNestsAndOnlyTheOutermostTouchesTheFile)
   m.LockHeader(20213);
   EXPECT_EQ(m.HeaderLockDepth(), 2);
   EXPECT_TRUE(other.IsByteLocked(360));
-  EXPECT_EQ(m.TotalPageCount(), 0);  // nests inside the held lock
+  EXPECT_EQ(m.GetTotalPageCount(), 0);  // nests inside the held lock
   m.UnlockHeader();
   EXPECT_TRUE(other.IsByteLocked(360));
   m.UnlockHeader();
@@ -270,7 +270,7 @@ TEST_F(RzvDiskPageManagerTest, LocksHeldElsewhereTimeOut) {
   };
   const Case cases[] = {
       {360, [&] { m.LockHeader(20213); }, [&] { m.UnlockHeader(); }, 20213, "Database is locked"},
-      {360, [&] { m.TotalPageCount(); }, [] {}, 20236, "Database is locked"},
+      {360, [&] { m.GetTotalPageCount(); }, [] {}, 20236, "Database is locked"},
       {359, [&] { m.LockTables(); }, [&] { m.UnlockTables(); }, 20210,
        "Database tables are locked"},
       {376, [&] { m.GetNextObjectID(); }, [] {}, 30401,
@@ -345,7 +345,7 @@ TEST_F(RzvDiskPageManagerTest, TruncateDropsPagesFromTheEnd) {
   m.MutableHeader().total_page_count = 5;
   m.WriteHeader();
   m.Truncate(2);
-  EXPECT_EQ(m.TotalPageCount(), 3);
+  EXPECT_EQ(m.GetTotalPageCount(), 3);
   EXPECT_EQ(ReadAll(path_).size(), 380u + 3 * 1024);
 }
 

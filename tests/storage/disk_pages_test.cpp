@@ -1,0 +1,262 @@
+// Pages of a database file through RzvDiskPageManager: encryption on the way
+// out, decryption and CRC check on the way in, the commit's header bracket,
+// system pages and multi-user revalidation.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/storage/byte_order.h"
+#include "engine/storage/crc32.h"
+#include "engine/storage/disk_page_manager.h"
+#include "engine/storage/exception.h"
+#include "storage/db_test_files.h"
+
+namespace rzv {
+namespace {
+
+using ::rzv::testing::ReadAll;
+using ::rzv::testing::ScratchDir;
+using ::rzv::testing::WriteAll;
+
+constexpr int32_t kPage = 1024;
+constexpr int32_t kData = kPage - 40;
+constexpr int32_t kSession = 0;
+constexpr uint8_t kRecord = static_cast<uint8_t>(RzvPageType::kTableRecord);
+
+int32_t CodeOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const RzvException& e) {
+    return e.NativeError();
+  }
+  return 0;
+}
+
+// A manager with a small cache over one file, opened or created on demand.
+struct Db {
+  explicit Db(const std::string& file) : path(file) {}
+  void Create(const RzvPassword& pw) { m.CreateDatabaseFile(path, pw, 8, kPage); }
+  bool Open(const RzvPassword& pw, bool multi_user = false) {
+    bool needs_repair = false, read_only = false;
+    m.OpenDatabaseFile(path, pw, multi_user, false, needs_repair, read_only);
+    return needs_repair;
+  }
+  // Adds a record page filled with fill and commits it; returns its number.
+  int32_t AddCommitted(uint8_t fill) {
+    RzvPage* p = m.AddPage(kSession, RzvPageType::kTableRecord);
+    std::memset(p->Data(), fill, kData);
+    const int32_t no = p->PageNo();
+    m.PutPage(p);
+    m.ApplyChanges(kSession);
+    return no;
+  }
+  std::vector<uint8_t> DataOf(int32_t page_no, bool revalidate = false) {
+    RzvPage* p = m.GetPage(kSession, page_no, revalidate, kRecord);
+    std::vector<uint8_t> data(p->Data(), p->Data() + kData);
+    m.PutPage(p);
+    return data;
+  }
+  std::string path;
+  RzvDiskPageManager m{50};
+};
+
+std::vector<uint8_t> RawPage(const std::string& path, int32_t page_no) {
+  auto bytes = ReadAll(path);
+  auto start = bytes.begin() + 380 + static_cast<int64_t>(page_no) * kPage;
+  return {start, start + kPage};
+}
+
+class RzvDiskPagesTest : public ::testing::Test {
+ protected:
+  ScratchDir dir_;
+  std::string path_ = dir_.File("p.rzv");
+};
+
+TEST_F(RzvDiskPagesTest, CommittedPagesAreEncryptedOnDiskAndReadBackPlain) {
+  const std::optional<uint8_t> ciphers[] = {std::nullopt, 0, 1, 2, 3, 4, 5, 6, 7};
+  for (const auto& id : ciphers) {
+    SCOPED_TRACE(id ? *id : -1);
+    const RzvPassword pw{id ? "pw" : "", id.value_or(0)};
+    int32_t no = 0;
+    {
+      Db db(path_);
+      db.Create(pw);
+      RzvPage* p = db.m.AddPage(kSession, RzvPageType::kTableRecord);
+      for (int i = 0; i < kData; ++i) p->Data()[i] = static_cast<uint8_t>(i * 7);
+      p->Header().SetPageVersion(0x7FFFFFFC);  // the next write wraps to 0
+      no = p->PageNo();
+      db.m.PutPage(p);
+      db.m.ApplyChanges(kSession);
+      EXPECT_EQ(db.m.Header().change_counter, 1);
+      EXPECT_EQ(db.m.Header().file_state, 2);
+    }
+    EXPECT_EQ(no, 2);
+    EXPECT_EQ(ReadAll(path_).size(), 380u + 6 * kPage);
+    std::vector<uint8_t> plain(kData);
+    for (int i = 0; i < kData; ++i) plain[i] = static_cast<uint8_t>(i * 7);
+
+    const auto raw = RawPage(path_, no);
+    RzvPageHeader h(const_cast<uint8_t*>(raw.data()));
+    EXPECT_EQ(h.PageVersion(), 0);
+    const bool data_is_plain = std::equal(plain.begin(), plain.end(), raw.begin() + 40);
+    EXPECT_EQ(data_is_plain, !id);
+    EXPECT_EQ(h.DataCrc(), id ? RzvCrc32(plain.data(), plain.size()) : 0u);
+    EXPECT_EQ(h.PageCryptoAlgorithm(), id.value_or(0));
+    // Free-space maps stay readable without the password.
+    const auto pfs = RawPage(path_, 0);
+    EXPECT_EQ(pfs[40], 0x07);  // pages 0, 1 and 2 in use
+
+    Db db(path_);
+    EXPECT_FALSE(db.Open(pw));
+    EXPECT_EQ(db.DataOf(no), plain);
+  }
+}
+
+TEST_F(RzvDiskPagesTest, AlteredPageFailsItsCrcCheck) {
+  int32_t no = 0;
+  {
+    Db db(path_);
+    db.Create({"pw", 0});
+    no = db.AddCommitted(0x5A);
+  }
+  auto bytes = ReadAll(path_);
+  bytes[380 + no * kPage + 40 + 100] ^= 0x01;
+  WriteAll(path_, bytes);
+  Db db(path_);
+  db.Open({"pw", 0});
+  try {
+    db.DataOf(no);
+    FAIL() << "no error";
+  } catch (const RzvException& e) {
+    EXPECT_EQ(e.NativeError(), 30446);
+    EXPECT_EQ(e.Message(), "Decrypt page error. Check CRC failed. PageNo: 2");
+  }
+}
+
+TEST_F(RzvDiskPagesTest, PagesMarkedNotEncryptableStayPlain) {
+  Db db(path_);
+  db.Create({"pw", 0});
+  RzvPage* p = db.m.AddPage(kSession, RzvPageType::kActiveSessionList);
+  p->SetEncryptable(false);
+  std::memset(p->Data(), 0x33, kData);
+  const int32_t no = p->PageNo();
+  db.m.PutPage(p);
+  db.m.ApplyChanges(kSession);
+  const auto raw = RawPage(path_, no);
+  EXPECT_TRUE(std::all_of(raw.begin() + 40, raw.end(), [](uint8_t b) { return b == 0x33; }));
+  EXPECT_EQ(LoadLE<uint32_t>(&raw[14]), 0u);
+}
+
+TEST_F(RzvDiskPagesTest, SystemPagesAreRefusedAndUnreadablePagesAreMarked) {
+  Db db(path_);
+  db.Create({"pw", 0});
+  db.AddCommitted(1);
+  for (int32_t no : {0, 1}) {
+    EXPECT_EQ(CodeOf([&] { db.m.GetPage(kSession, no, false, kAnyPageType); }), 30434);
+    EXPECT_EQ(CodeOf([&] { db.m.DeletePage(kSession, no); }), 30434);
+  }
+  // Beyond the end of the file: the read fails quietly, the page is invalid.
+  RzvPage* p = db.m.GetPage(kSession, 100, false, kAnyPageType);
+  EXPECT_EQ(p->Header().PageVersion(), kFailedPageVersion);
+  db.m.PutPage(p);
+}
+
+TEST_F(RzvDiskPagesTest, FreedPagesAreStampedAndReused) {
+  Db db(path_);
+  db.Create({"pw", 3});
+  const int32_t a = db.AddCommitted(1), b = db.AddCommitted(2), c = db.AddCommitted(3);
+  EXPECT_EQ(std::vector<int32_t>({a, b, c}), std::vector<int32_t>({2, 3, 4}));
+  db.m.DeletePage(kSession, b);
+  db.m.ApplyChanges(kSession);
+  EXPECT_EQ(LoadLE<int32_t>(&RawPage(path_, b)[4]), kFailedPageVersion);
+  EXPECT_EQ(db.m.Header().change_counter, 4);
+  EXPECT_EQ(db.AddCommitted(4), b);
+  EXPECT_EQ(db.DataOf(c), std::vector<uint8_t>(kData, 3));
+  EXPECT_EQ(db.m.GetTotalPageCount(), 6);
+}
+
+TEST_F(RzvDiskPagesTest, RefusedCommitKeepsTheFileConsistent) {
+  Db db(path_);
+  db.Create({"", 0});
+  const int32_t committed = db.AddCommitted(1);
+  // A new page still pinned, and a read page still pinned beside a change.
+  RzvPage* added = db.m.AddPage(kSession, RzvPageType::kTableRecord);
+  EXPECT_EQ(CodeOf([&] { db.m.ApplyChanges(kSession); }), 20086);
+  EXPECT_EQ(ReadAll(path_)[42], 2);
+  db.m.PutPage(added);
+  RzvPage* read = db.m.GetPage(kSession, committed, false, kRecord);
+  EXPECT_EQ(CodeOf([&] { db.m.ApplyChanges(kSession); }), 20152);
+  EXPECT_EQ(ReadAll(path_)[42], 2);
+
+  EXPECT_EQ(CodeOf([&] { db.m.CloseDatabaseFile(); }), 20097);
+  EXPECT_TRUE(db.m.IsOpen());
+  db.m.PutPage(read);
+  db.m.CancelChanges(kSession);
+  db.m.CloseDatabaseFile();
+  Db again(path_);
+  EXPECT_FALSE(again.Open({"", 0}));
+}
+
+TEST_F(RzvDiskPagesTest, ProcessKilledInsideACommitLeavesARepairMarkAndOlderDataIntact) {
+  int32_t no = 0;
+  {
+    Db db(path_);
+    db.Create({"pw", 0});
+    no = db.AddCommitted(0x11);
+  }
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    Db db(path_);
+    db.Open({"pw", 0});
+    RzvPage* p = db.m.GetPage(kSession, no, false, kRecord);
+    std::memset(p->Data(), 0x22, kData);
+    p->SetDirty(true);
+    db.m.PutPage(p);
+    db.m.SetCommitHookForTest([] { raise(SIGKILL); });
+    db.m.ApplyChanges(kSession);
+    _exit(3);  // not reached
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(WTERMSIG(status), SIGKILL);
+
+  Db db(path_);
+  EXPECT_TRUE(db.Open({"pw", 0}));
+  EXPECT_EQ(db.DataOf(no), std::vector<uint8_t>(kData, 0x11));
+}
+
+TEST_F(RzvDiskPagesTest, MultiUserRevalidationSeesOtherWriters) {
+  Db a(path_);
+  a.Create({"pw", 0});
+  const int32_t no = a.AddCommitted(1);
+  a.m.CloseDatabaseFile();
+  a.Open({"pw", 0}, true);
+  Db b(path_);
+  b.Open({"pw", 0}, true);
+  EXPECT_EQ(a.DataOf(no), std::vector<uint8_t>(kData, 1));
+
+  RzvPage* p = b.m.GetPage(kSession, no, true, kRecord);
+  std::memset(p->Data(), 2, kData);
+  p->SetDirty(true);
+  b.m.PutPage(p);
+  b.m.ApplyChanges(kSession);
+
+  EXPECT_EQ(a.DataOf(no, false), std::vector<uint8_t>(kData, 1)) << "cached copy";
+  EXPECT_EQ(a.DataOf(no, true), std::vector<uint8_t>(kData, 2)) << "revalidated";
+  EXPECT_EQ(a.m.Header().change_counter, 1) << "a did not commit";
+  EXPECT_EQ(b.m.Header().change_counter, 2);
+}
+
+}  // namespace
+}  // namespace rzv
