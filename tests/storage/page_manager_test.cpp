@@ -2,92 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
-#include <set>
 #include <vector>
 
 #include "engine/storage/exception.h"
+#include "storage/memory_page_manager.h"
 
 namespace rzv {
 namespace {
-
-constexpr int32_t kPageSize = 256;
-
-// A page manager over a map of page images. Page numbers come from a
-// lowest-free allocator; reads of a page never written give a blank page.
-class MemoryPageManager : public RzvPageManager {
- public:
-  explicit MemoryPageManager(int32_t capacity = 1000) : RzvPageManager(capacity) {
-    SetPageSize(kPageSize);
-  }
-
-  int32_t GetTotalPageCount() override { return next_; }
-  bool IsCachedPageValid(int32_t, RzvPage*) override { return cache_valid; }
-  void AllocatePageNo(RzvPage* page) override {
-    int32_t no = next_;
-    if (!free_.empty()) {
-      no = *free_.begin();
-      free_.erase(free_.begin());
-    } else {
-      ++next_;
-    }
-    page->SetPageNo(no);
-  }
-  void FreePageNo(int32_t page_no) override {
-    freed.push_back(page_no);
-    free_.insert(page_no);
-  }
-  bool ReadPage(RzvPage* page) override {
-    reads.push_back(page->PageNo());
-    if (unreadable.count(page->PageNo())) {
-      page->Header().SetPageVersion(kFailedPageVersion);
-      return false;
-    }
-    auto it = disk.find(page->PageNo());
-    if (it == disk.end()) {
-      RzvInitPageBuffer(page->Buffer(), kPageSize);
-    } else {
-      std::copy(it->second.begin(), it->second.end(), page->Buffer());
-    }
-    return true;
-  }
-  void WritePage(RzvPage* page) override {
-    if (page->PageNo() == failing_write) throw RzvException(10469, "write failed");
-    writes.push_back(page->PageNo());
-    page->Header().BumpPageVersion();
-    disk[page->PageNo()].assign(page->Buffer(), page->Buffer() + kPageSize);
-  }
-
-  // Puts a page of the given type and first data byte on "disk".
-  void Store(int32_t page_no, RzvPageType type, uint8_t first_byte) {
-    std::vector<uint8_t> image(kPageSize);
-    RzvInitPageBuffer(image.data(), kPageSize);
-    RzvPageHeader(image.data()).SetPageType(type);
-    image[kPageHeaderSize] = first_byte;
-    disk[page_no] = image;
-    next_ = std::max(next_, page_no + 1);
-  }
-  uint8_t DiskByte(int32_t page_no) { return disk.at(page_no)[kPageHeaderSize]; }
-
-  std::map<int32_t, std::vector<uint8_t>> disk;
-  std::vector<int32_t> reads, writes, freed;
-  std::set<int32_t> unreadable;
-  int32_t failing_write = -1;
-  bool cache_valid = true;
-
- private:
-  int32_t next_ = 0;
-  std::set<int32_t> free_;
-};
-
-int CodeOf(auto&& fn) {
-  try {
-    fn();
-  } catch (const RzvException& e) {
-    return e.NativeError();
-  }
-  return 0;
-}
 
 TEST(RzvPageManagerTest, CommittedPagesAreWrittenInOrderAndServedFromTheCache) {
   MemoryPageManager pm;
