@@ -359,7 +359,10 @@ size_t RzvPageCipher::BlockSize() const {
 }
 
 bool RzvPageCipher::Encrypt(void* buf, size_t len) const {
-  if (!impl_ || len == 0) return true;
+  // A valid id without a chain is a moved-from cipher: fail rather than
+  // pass the bytes through in clear.
+  if (!impl_) return !RzvIsValidCryptoAlgorithm(algorithm_);
+  if (len == 0) return true;
   if (buf == nullptr) return false;
   try {
     impl_->Encrypt(static_cast<uint8_t*>(buf), len);
@@ -370,7 +373,10 @@ bool RzvPageCipher::Encrypt(void* buf, size_t len) const {
 }
 
 bool RzvPageCipher::Decrypt(void* buf, size_t len) const {
-  if (!impl_ || len == 0) return true;
+  // A valid id without a chain is a moved-from cipher: fail rather than
+  // pass the bytes through in clear.
+  if (!impl_) return !RzvIsValidCryptoAlgorithm(algorithm_);
+  if (len == 0) return true;
   if (buf == nullptr) return false;
   try {
     impl_->Decrypt(static_cast<uint8_t*>(buf), len);

@@ -40,6 +40,7 @@ class RzvPageCipher {
   // RzvException 10467 for an id above 7, 30435 for a bad key length.
   static RzvPageCipher FromRawKey(uint8_t algorithm, const void* key, size_t key_length);
 
+  // A moved-from cipher fails every Encrypt and Decrypt of a valid id.
   RzvPageCipher(RzvPageCipher&&) noexcept;
   RzvPageCipher& operator=(RzvPageCipher&&) noexcept;
   ~RzvPageCipher();

@@ -390,6 +390,17 @@ TEST(PageCipherTest, RawKeyErrors) {
   }
 }
 
+TEST(PageCipherTest, MovedFromCipherRefusesToWork) {
+  RzvPageCipher a(kRzvRijndael128, "secret");
+  RzvPageCipher b(std::move(a));
+  Bytes buf = Pattern(64);
+  const Bytes plain = buf;
+  EXPECT_FALSE(a.Encrypt(buf.data(), buf.size()));  // NOLINT(bugprone-use-after-move)
+  EXPECT_FALSE(a.Decrypt(buf.data(), buf.size()));  // NOLINT(bugprone-use-after-move)
+  ASSERT_TRUE(b.Encrypt(buf.data(), buf.size()));
+  EXPECT_NE(buf, plain);
+}
+
 TEST(PageCipherTest, SharedCipherGivesTheSameBytesOnEveryThread) {
   const RzvPageCipher cipher(kRzvRijndael128, "secret");
   const Bytes plain = Pattern(kPageDataSize);
