@@ -485,8 +485,34 @@ bool RzvDiskPageManager::IsSystemPage(int32_t page_no) const {
   return free_space_ && free_space_->IsSystemPage(page_no);
 }
 
+bool RzvDiskPageManager::IsStoredEncrypted(int32_t page_no, uint16_t page_type) const {
+  return cipher_.has_value() && !IsSystemPage(page_no) &&
+         page_type != static_cast<uint16_t>(RzvPageType::kActiveSessionList) &&
+         page_type != static_cast<uint16_t>(RzvPageType::kTableLocks);
+}
+
 bool RzvDiskPageManager::StoresEncrypted(const RzvPage* page) const {
-  return cipher_.has_value() && page->IsEncryptable() && !IsSystemPage(page->PageNo());
+  return page->IsEncryptable() && IsStoredEncrypted(page->PageNo(), page->Header().PageType());
+}
+
+bool RzvDiskPageManager::LockFileRegion(int64_t count, int64_t position) {
+  CheckOpen(10459);
+  return file_.LockByte(count, position);
+}
+
+bool RzvDiskPageManager::UnlockFileRegion(int64_t count, int64_t position) {
+  CheckOpen(10459);
+  return file_.UnlockByte(count, position);
+}
+
+bool RzvDiskPageManager::IsFileByteLocked(int64_t position) {
+  CheckOpen(10459);
+  return file_.IsByteLocked(position);
+}
+
+bool RzvDiskPageManager::IsFileRegionLocked(int64_t count, int64_t position) {
+  CheckOpen(10459);
+  return file_.IsRegionLocked(count, position);
 }
 
 bool RzvDiskPageManager::IsCachedPageValid(int32_t /*session_id*/, RzvPage* /*page*/) {
@@ -532,9 +558,7 @@ bool RzvDiskPageManager::ReadPage(RzvPage* page) {
     page->Header().SetPageVersion(kFailedPageVersion);
     return false;
   }
-  // Pages are decrypted by position alone: a page stored plain in an
-  // encrypted database (a direct internal file) is never read through here.
-  if (cipher_ && !IsSystemPage(page->PageNo()))
+  if (IsStoredEncrypted(page->PageNo(), page->Header().PageType()))
     cipher_->DecryptPageOrThrow(buf, static_cast<size_t>(PageSize()), page->PageNo());
   return true;
 }

@@ -15,6 +15,7 @@
 #include "engine/storage/database_file.h"
 #include "engine/storage/database_free_space_manager.h"
 #include "engine/storage/file_header.h"
+#include "engine/storage/internal_db_direct_access_file.h"
 #include "engine/storage/page_cipher.h"
 #include "engine/storage/page_manager.h"
 #include "engine/storage/password.h"
@@ -49,7 +50,13 @@ struct RzvDatabaseFileHeaders {
 // internal files) are always stored plain. A commit runs between two header
 // writes: FileState 1 before the first page is written, ChangeCounter + 1 and
 // FileState 2 after the last; a file left at 1 reports needs-repair on open.
-class RzvDiskPageManager : public RzvPageManager, private RzvFreeSpaceHost {
+//
+// Pages of the direct internal files (page types ActiveSessionList and
+// TableLocks) are always stored plain: their encryptable flag is clear when
+// written, and reads recognise them by the page type in the plain header.
+class RzvDiskPageManager : public RzvPageManager,
+                           public RzvDirectFileHost,
+                           private RzvFreeSpaceHost {
  public:
   // Page sizes the engine can use: powers of two in this range (the header
   // stores the size as uint16).
@@ -108,11 +115,18 @@ class RzvDiskPageManager : public RzvPageManager, private RzvFreeSpaceHost {
   void UnlockObjectId();
 
   // Raw access to bytes [offset, offset + count) of a page, bypassing cache
-  // and encryption; the range must lie inside the page.
-  void ReadPageRegion(void* buffer, int32_t page_no, int32_t count, int32_t offset);
-  void WritePageRegion(const void* buffer, int32_t page_no, int32_t count, int32_t offset);
+  // and encryption; the range must lie inside the page (10476 / 10477), the
+  // page number must not be negative (10471).
+  void ReadPageRegion(void* buffer, int32_t page_no, int32_t count, int32_t offset) override;
+  void WritePageRegion(const void* buffer, int32_t page_no, int32_t count, int32_t offset) override;
   // File offset of the first byte of a page.
-  int64_t PageOffset(int32_t page_no) const;
+  int64_t PageOffset(int32_t page_no) const override;
+  // Byte-range locks on the file for the direct internal files; one attempt
+  // each (callers retry).
+  bool LockFileRegion(int64_t count, int64_t position) override;
+  bool UnlockFileRegion(int64_t count, int64_t position) override;
+  bool IsFileByteLocked(int64_t position) override;
+  bool IsFileRegionLocked(int64_t count, int64_t position) override;
 
   // Rereads the header under the header lock.
   int32_t GetTotalPageCount() override;
@@ -143,6 +157,10 @@ class RzvDiskPageManager : public RzvPageManager, private RzvFreeSpaceHost {
   RzvDatabaseFreeSpaceManager* FreeSpace() const { return free_space_.get(); }
   // PFS and EAM positions.
   bool IsSystemPage(int32_t page_no) const;
+  // Whether a page with this number and type is stored encrypted: in an
+  // encrypted database, every page but the system pages and the pages of
+  // direct internal files.
+  bool IsStoredEncrypted(int32_t page_no, uint16_t page_type) const;
 
   // Page operations of RzvPageManager.
   bool IsCachedPageValid(int32_t session_id, RzvPage* page) override;

@@ -8,6 +8,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <optional>
@@ -16,6 +17,7 @@
 
 #include "engine/storage/byte_order.h"
 #include "engine/storage/crc32.h"
+#include "engine/storage/database_system_files.h"
 #include "engine/storage/disk_page_manager.h"
 #include "engine/storage/exception.h"
 #include "storage/db_test_files.h"
@@ -256,6 +258,62 @@ TEST_F(RzvDiskPagesTest, MultiUserRevalidationSeesOtherWriters) {
   EXPECT_EQ(a.DataOf(no, true), std::vector<uint8_t>(kData, 2)) << "revalidated";
   EXPECT_EQ(a.m.Header().change_counter, 1) << "a did not commit";
   EXPECT_EQ(b.m.Header().change_counter, 2);
+}
+
+TEST_F(RzvDiskPagesTest, SystemFilesAreCreatedAndReadBack) {
+  // 3000 connections need ceil((3000 + 10) / 984) = 4 pages of sessions file.
+  {
+    Db db(path_);
+    db.Create({"pw", 6});
+    RzvDatabaseSystemFiles files(db.m);
+    files.Create(3000);
+    EXPECT_EQ(files.SessionsFile().Pages(), std::vector<int32_t>({3, 4, 5, 6}));
+    RzvTableListEntry entry;
+    entry.name = "Log";
+    entry.table_id = db.m.GetNextObjectID();
+    files.TableList().Add(kSystemSessionId, entry);
+    db.m.ApplyChanges(kSystemSessionId);
+  }
+  Db db(path_);
+  EXPECT_FALSE(db.Open({"pw", 0}));
+  RzvDatabaseSystemFiles files(db.m);
+  files.Open();
+  EXPECT_EQ(files.MaxConnections(), 3000);
+  ASSERT_EQ(files.TableList().Entries().size(), 1u);
+  EXPECT_EQ(files.TableList().Entries()[0].name, "Log");
+  EXPECT_EQ(files.TableList().Entries()[0].table_id, 1);
+
+  // The pages in use are exactly the maps and the three files' chains.
+  std::vector<int32_t> used;
+  for (int32_t no = 0; no < db.m.GetTotalPageCount(); ++no) {
+    if (db.m.FreeSpace()->IsPageUsed(no)) used.push_back(no);
+  }
+  std::vector<int32_t> expected{0, 1, 2};
+  for (int32_t no : files.SessionsFile().Pages()) expected.push_back(no);
+  expected.push_back(files.TableList().StartPageNo());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(used, expected);
+  // The sessions file is plain on disk, the directory is not.
+  EXPECT_EQ(LoadLE<uint32_t>(&RawPage(path_, 3)[14]), 0u);
+  EXPECT_NE(LoadLE<uint32_t>(&RawPage(path_, 2)[14]), 0u);
+}
+
+TEST_F(RzvDiskPagesTest, SystemFilesRefuseABadStart) {
+  Db db(path_);
+  db.Create({"", 0});
+  RzvDatabaseSystemFiles files(db.m);
+  EXPECT_EQ(CodeOf([&] { files.Create(0); }), 10479);
+  db.AddCommitted(1);  // page 2 is taken
+  try {
+    files.Create(500);
+    FAIL() << "no error";
+  } catch (const RzvException& e) {
+    EXPECT_EQ(e.NativeError(), 30392);
+    EXPECT_EQ(e.Message(),
+              "Error Creating SystemDirectory. SystemDirectoryPageNo=2. Real PageNo=3.");
+  }
+  EXPECT_FALSE(db.m.HasChanges(kSystemSessionId));
+  EXPECT_FALSE(db.m.FreeSpace()->IsPageUsed(3));
 }
 
 }  // namespace

@@ -49,15 +49,17 @@ class RzvToolTest : public ::testing::Test {
 TEST_F(RzvToolTest, CreateThenInfoShowsTheHeader) {
   ToolRun created = Run("create " + db_);
   ASSERT_EQ(created.exit_code, 0) << created.err;
-  EXPECT_EQ(ReadAll(db_).size(), 380u);
+  EXPECT_EQ(ReadAll(db_).size(), 380u + 6 * 4096);
   ToolRun info = Run("info " + db_);
   ASSERT_EQ(info.exit_code, 0) << info.err;
   EXPECT_THAT(info.out,
               AllOf(HasSubstr("Signature: RUZUZUVEDATABASE\n"), HasSubstr("Version: 5.13\n"),
                     HasSubstr("PageSize: 4096\n"), HasSubstr("ExtentPageCount: 8\n"),
-                    HasSubstr("TotalPageCount: 0\n"), HasSubstr("LastUsedPageNo: -1\n"),
-                    HasSubstr("FileState: 2 (consistent)\n"), HasSubstr("Encrypted: 0 (no)\n"),
-                    HasSubstr("Password: not needed\n"), HasSubstr("NeedsRepair: no\n")));
+                    HasSubstr("TotalPageCount: 6\n"), HasSubstr("LastUsedPageNo: 4\n"),
+                    HasSubstr("ChangeCounter: 1\n"), HasSubstr("FileState: 2 (consistent)\n"),
+                    HasSubstr("Encrypted: 0 (no)\n"), HasSubstr("Password: not needed\n"),
+                    HasSubstr("NeedsRepair: no\n"), HasSubstr("MaxConnections: 500\n"),
+                    HasSubstr("Tables: 0\n")));
 }
 
 TEST_F(RzvToolTest, InfoTellsWhetherThePasswordFits) {
@@ -72,8 +74,56 @@ TEST_F(RzvToolTest, InfoTellsWhetherThePasswordFits) {
     ToolRun r = Run("info " + db_ + wrong);
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_THAT(r.out, HasSubstr("Password: does not fit\n"));
+    EXPECT_THAT(r.out, ::testing::Not(HasSubstr("MaxConnections")));
+    ToolRun pages = Run("pages " + db_ + wrong);
+    EXPECT_EQ(pages.exit_code, 1);
+    EXPECT_THAT(pages.err,
+                HasSubstr("Cannot open database because incorrect password - Native error: 30445"));
   }
   EXPECT_EQ(ReadAll(db_), bytes);
+}
+
+// Every page in use reads back: system pages and the sessions file plain,
+// the rest decrypting to its DataCrc; and the pages in use are exactly the
+// free-space maps, the directory, the sessions file and the table list.
+TEST_F(RzvToolTest, NewDatabasesOfEveryCipherReadPageByPage) {
+  for (int id = -1; id <= 7; ++id) {
+    SCOPED_TRACE(id);
+    const std::string pw = id < 0 ? "" : " --password 'pass " + std::to_string(id) + "'";
+    const std::string cipher = id < 0 ? "" : " --cipher " + std::to_string(id);
+    const std::string enc = id < 0 ? "plain" : "encrypted";
+    // 5000 connections take two pages of 4056 bytes.
+    ToolRun created = Run("create " + db_ + pw + cipher + " --max-connections 5000");
+    ASSERT_EQ(created.exit_code, 0) << created.err;
+    ToolRun pages = Run("pages " + db_ + pw);
+    ASSERT_EQ(pages.exit_code, 0) << pages.err;
+
+    std::vector<std::string> rows;
+    std::istringstream lines(pages.out);
+    std::string line;
+    std::getline(lines, line);  // column titles
+    while (std::getline(lines, line) && line.rfind("Pages:", 0) != 0) {
+      std::vector<std::string> cells;
+      std::istringstream fields(line);
+      for (std::string cell; std::getline(fields, cell, '\t');) cells.push_back(cell);
+      ASSERT_EQ(cells.size(), 7u) << line;
+      if (cells[5] != "system") cells[4] = "#";  // PageVersion starts random
+      std::string row = cells[0];
+      for (size_t i = 1; i < cells.size(); ++i) row += "\t" + cells[i];
+      rows.push_back(row);
+    }
+    const std::vector<std::string> expected = {
+        "0\tPFS Page\t-1\t-1\t0\tsystem\tok",
+        "1\tEAM Page\t-1\t-1\t0\tsystem\tok",
+        "2\tFileSystemDirectory Page\t-1\t-1\t#\t" + enc + "\tok",
+        "3\tActiveSessionList Page\t4\t-1\t#\tplain\tok",
+        "4\tActiveSessionList Page\t-1\t-1\t#\tplain\tok",
+        "5\tTableList Page\t-1\t-1\t#\t" + enc + "\tok",
+    };
+    EXPECT_EQ(rows, expected);
+    EXPECT_EQ(line, "Pages: 6, in use: 6");
+    EXPECT_THAT(Run("info " + db_ + pw).out, HasSubstr("MaxConnections: 5000\n"));
+  }
 }
 
 TEST_F(RzvToolTest, ErrorsCarryTheEngineMessageAndUsageErrorsExitTwo) {
@@ -89,6 +139,9 @@ TEST_F(RzvToolTest, ErrorsCarryTheEngineMessageAndUsageErrorsExitTwo) {
        "Native error: 10465"},
       {"create " + db_ + " --password x --cipher 9", 1,
        "Unknown crypto algorithm id = 9 - Native error: 10467"},
+      {"create " + db_ + " --max-connections 0", 1,
+       "Invalid maximum number of connections = 0. It must be from 1 to 100000 - Native error: "
+       "10479"},
       {"info " + dir_.File("none.rzv"), 1, "Native error: 30364"},
       {"info " + dir_.File("junk.bin"), 1,
        "Invalid file format. Found signature: 'jjjjjjjjjjjjjjjj', expected: 'RUZUZUVEDATABASE' - "

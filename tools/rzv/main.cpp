@@ -1,7 +1,8 @@
 // rzv: a command-line tool for people who keep Ruzuzuve database files.
 //
-//   rzv create FILE [--password P] [--cipher ID] [--page-size N]
+//   rzv create FILE [--password P] [--cipher ID] [--page-size N] [--max-connections N]
 //   rzv info FILE [--password P]
+//   rzv pages FILE [--password P]
 //
 // Engine errors print the engine's full message on stderr and exit 1; usage
 // errors print the usage on stderr and exit 2. Each command is one function
@@ -16,14 +17,17 @@
 #include <vector>
 
 #include "engine/storage/crypto_algorithm.h"
+#include "engine/storage/database_system_files.h"
 #include "engine/storage/disk_page_manager.h"
 #include "engine/storage/exception.h"
+#include "engine/storage/page_header.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: rzv create FILE [--password P] [--cipher ID] [--page-size N]\n"
-    "       rzv info FILE [--password P]\n";
+    "usage: rzv create FILE [--password P] [--cipher ID] [--page-size N] [--max-connections N]\n"
+    "       rzv info FILE [--password P]\n"
+    "       rzv pages FILE [--password P]\n";
 
 struct UsageError {
   std::string text;
@@ -72,14 +76,32 @@ Args Parse(const std::vector<std::string>& argv, const std::set<std::string>& al
   return args;
 }
 
+// Opens an existing database read-only, as every inspecting command does.
+void OpenReadOnly(rzv::RzvDiskPageManager& manager, const Args& args, uint8_t algorithm = 0) {
+  rzv::RzvPassword password{args.Get("password").value_or(""), algorithm};
+  bool multi_user = false, needs_repair = false, read_only = true;
+  manager.OpenDatabaseFile(args.file, password, multi_user, false, needs_repair, read_only);
+}
+
 int CreateCommand(const std::vector<std::string>& argv) {
-  Args args = Parse(argv, {"password", "cipher", "page-size"});
+  Args args = Parse(argv, {"password", "cipher", "page-size", "max-connections"});
   rzv::RzvPassword password;
   password.password = args.Get("password").value_or("");
   password.algorithm = static_cast<uint8_t>(args.GetInt("cipher", 0, 0, 255));
   const auto page_size = static_cast<int32_t>(args.GetInt("page-size", 4096, 0, INT32_MAX));
+  const auto max_connections = static_cast<int32_t>(args.GetInt(
+      "max-connections", rzv::RzvDatabaseSystemFiles::kDefaultMaxConnections, 0, INT32_MAX));
   rzv::RzvDiskPageManager manager;
   manager.CreateDatabaseFile(args.file, password, 8, page_size);
+  try {
+    rzv::RzvDatabaseSystemFiles system_files(manager);
+    system_files.Create(max_connections);
+  } catch (...) {
+    // A file without its system structures is no database: do not leave it.
+    manager.CloseDatabaseFile();
+    std::remove(args.file.c_str());
+    throw;
+  }
   manager.CloseDatabaseFile();
   std::printf("Created %s\n", args.file.c_str());
   return 0;
@@ -92,17 +114,13 @@ int InfoCommand(const std::vector<std::string>& argv) {
   const rzv::RzvEncryptionHeader& e = found.encryption_header;
 
   const char* password_state = "not needed";
-  if (h.IsEncrypted()) {
-    rzv::RzvPassword password{args.Get("password").value_or(""), e.crypto_algorithm};
-    rzv::RzvDiskPageManager manager;
-    bool multi_user = false, needs_repair = false, read_only = true;
-    try {
-      manager.OpenDatabaseFile(args.file, password, multi_user, false, needs_repair, read_only);
-      password_state = "fits";
-    } catch (const rzv::RzvException& ex) {
-      if (ex.NativeError() != 30445) throw;
-      password_state = "does not fit";
-    }
+  rzv::RzvDiskPageManager manager;
+  try {
+    OpenReadOnly(manager, args, e.crypto_algorithm);
+    if (h.IsEncrypted()) password_state = "fits";
+  } catch (const rzv::RzvException& ex) {
+    if (ex.NativeError() != 30445) throw;
+    password_state = "does not fit";
   }
 
   std::printf("File: %s\n", args.file.c_str());
@@ -127,6 +145,70 @@ int InfoCommand(const std::vector<std::string>& argv) {
   }
   std::printf("Password: %s\n", password_state);
   std::printf("NeedsRepair: %s\n", h.NeedsRepair() ? "yes" : "no");
+  if (!manager.IsOpen()) return 0;
+
+  // The rest lives in pages, readable only with the password.
+  std::printf("PageCount: %d\n", manager.GetTotalPageCount());
+  try {
+    rzv::RzvDatabaseSystemFiles system_files(manager);
+    system_files.Open();
+    std::printf("MaxConnections: %d\n", system_files.MaxConnections());
+    const auto& tables = system_files.TableList().Entries();
+    std::printf("Tables: %zu\n", tables.size());
+    for (const auto& t : tables) {
+      std::printf("Table: %s id=%d metadata=%d most-updated=%d locks=%d\n", t.name.c_str(),
+                  t.table_id, t.metadata_page_no, t.most_updated_page_no, t.lock_file_page_no);
+    }
+  } catch (const rzv::RzvException& ex) {
+    std::printf("SystemFiles: unreadable: %s\n", ex.what());
+  }
+  return 0;
+}
+
+std::string PageTypeText(uint16_t type) {
+  if (type > rzv::kMaxPageType) return "Unknown(" + std::to_string(type) + ")";
+  return std::string(rzv::RzvPageTypeName(type));
+}
+
+// Every page marked in use by the free-space maps, from its plain header,
+// and whether its content reads back (decrypts and matches its DataCrc).
+int PagesCommand(const std::vector<std::string>& argv) {
+  Args args = Parse(argv, {"password"});
+  rzv::RzvDiskPageManager manager;
+  OpenReadOnly(manager, args);
+  const int32_t total = manager.GetTotalPageCount();
+  std::printf("PageNo\tType\tNextPageNo\tOwnerTableId\tPageVersion\tStorage\tCheck\n");
+  int32_t used = 0;
+  for (int32_t no = 0; no < total; ++no) {
+    if (!manager.FreeSpace()->IsPageUsed(no)) continue;
+    ++used;
+    uint8_t head[rzv::kPageHeaderSize];
+    manager.ReadPageRegion(head, no, sizeof head, 0);
+    rzv::RzvPageHeader h(head);
+    const bool system = manager.IsSystemPage(no);
+    std::string check = "ok";
+    if (!h.HasSignature()) {
+      check = "no page signature";
+    } else if (system) {
+      const auto pfs = static_cast<uint16_t>(rzv::RzvPageType::kPfs);
+      const auto eam = static_cast<uint16_t>(rzv::RzvPageType::kEam);
+      if (h.PageType() != pfs && h.PageType() != eam) check = "not a free-space map page";
+    } else {
+      try {
+        rzv::RzvPage* page = manager.GetPage(rzv::kSystemSessionId, no, false, rzv::kAnyPageType);
+        manager.PutPage(page);
+      } catch (const rzv::RzvException& ex) {
+        check = ex.what();
+      }
+    }
+    std::printf("%d\t%s\t%d\t%d\t%d\t%s\t%s\n", no, PageTypeText(h.PageType()).c_str(),
+                h.NextPageNo(), h.OwnerTableId(), h.PageVersion(),
+                system                                        ? "system"
+                : manager.IsStoredEncrypted(no, h.PageType()) ? "encrypted"
+                                                              : "plain",
+                check.c_str());
+  }
+  std::printf("Pages: %d, in use: %d\n", total, used);
   return 0;
 }
 
@@ -138,6 +220,7 @@ struct Command {
 constexpr Command kCommands[] = {
     {"create", CreateCommand},
     {"info", InfoCommand},
+    {"pages", PagesCommand},
 };
 
 }  // namespace
