@@ -4,6 +4,7 @@
 #include <string>
 
 #include "engine/storage/exception.h"
+#include "engine/table/default_expression.h"
 
 namespace rzv {
 
@@ -23,6 +24,72 @@ void RzvFieldDef::SetType(RzvDeclaredType type, int32_t size) {
   size_ = size;
   memory_data_size_ = memory_size;
   disk_data_size_ = IsBlobStorageType(storage) ? kBlobReferenceSize : memory_size;
+  if (default_value_.Type() != storage) {
+    if (default_value_.IsNull()) {
+      default_value_.SetNull(storage);
+    } else {
+      // Keep the default in the new type where it converts; drop it where not.
+      try {
+        default_value_.CastTo(storage);
+      } catch (const RzvException&) {
+        default_value_.SetNull(storage);
+      }
+    }
+    DeriveDefaultExpression();
+  }
+}
+
+void RzvFieldDef::SetDefaultValue(const RzvVariant& value) {
+  RzvVariant converted = value;
+  if (!value.IsNull() && storage_type_ != RzvStorageType::kUnknown &&
+      value.Type() != storage_type_) {
+    try {
+      converted = RzvVariant(storage_type_);
+      converted.Assign(value, true);
+    } catch (const RzvException&) {
+      // Text that does not read as the field's type may be an expression
+      // (a current-date call for a DATE field); kept as text, it is converted
+      // or refused when a record takes it.
+      if (!IsStringStorageType(value.Type())) throw;
+      converted = value;
+    }
+  }
+  default_value_ = std::move(converted);
+  DeriveDefaultExpression();
+}
+
+void RzvFieldDef::DeriveDefaultExpression() {
+  has_default_expression_ = false;
+  if (default_value_.IsNull() || !IsStringStorageType(default_value_.Type())) return;
+  auto evaluator = DefaultExpressionEvaluator();
+  if (!evaluator) return;
+  std::string text = default_value_.AsString();
+  try {
+    std::optional<RzvVariant> value = (*evaluator)(text);
+    has_default_expression_ = value.has_value() && (value->IsNull() || value->AsString() != text);
+  } catch (const RzvException&) {
+    // A text that does not evaluate without a record is a literal.
+  }
+}
+
+RzvVariant RzvFieldDef::NewRecordDefault() const {
+  const RzvVariant* value = &default_value_;
+  std::optional<RzvVariant> evaluated;
+  if (has_default_expression_) {
+    if (auto evaluator = DefaultExpressionEvaluator()) {
+      evaluated = (*evaluator)(default_value_.AsString());
+      if (evaluated) value = &*evaluated;
+    }
+  }
+  if (value->Type() == storage_type_ || value->IsNull()) return *value;
+  RzvVariant result(storage_type_);
+  result.Assign(*value, true);
+  return result;
+}
+
+void RzvFieldDef::Assign(const RzvFieldDef& other) {
+  *this = other;
+  DeriveDefaultExpression();
 }
 
 void RzvFieldDef::Validate() const {
@@ -49,6 +116,7 @@ void RzvFieldDef::Write(RzvMetadataWriter& out) const {
   out.WriteLE<int64_t>(min_value_);
   out.WriteLE<int64_t>(max_value_);
   out.WriteLE<uint8_t>(cycled_ ? 1 : 0);
+  default_value_.Write(out);
 }
 
 void RzvFieldDef::Read(RzvMetadataReader& in) {
@@ -71,6 +139,9 @@ void RzvFieldDef::Read(RzvMetadataReader& in) {
   def.min_value_ = in.ReadLE<int64_t>();
   def.max_value_ = in.ReadLE<int64_t>();
   def.cycled_ = in.ReadLE<uint8_t>() != 0;
+  def.default_value_.SetNull(def.storage_type_);
+  def.default_value_.Read(in);
+  def.DeriveDefaultExpression();
   def.table_field_no_ = table_field_no_;
   *this = std::move(def);
 }

@@ -10,6 +10,7 @@
 #include "engine/table/field_types.h"
 #include "engine/table/meta_object_def.h"
 #include "engine/table/metadata_stream.h"
+#include "engine/table/variant.h"
 
 namespace rzv {
 
@@ -47,6 +48,23 @@ class RzvFieldDef : public RzvMetaObjectDef {
   void SetMaxValue(int64_t v) { max_value_ = v; }
   bool Cycled() const { return cycled_; }
   void SetCycled(bool v) { cycled_ = v; }
+
+  // A typed value of the field's storage type, or a text that is an
+  // expression; NULL when the field has no default. Setting it converts value
+  // to the storage type where it can (text that does not convert is kept as
+  // text) and re-derives HasDefaultExpression; on failure nothing changes.
+  const RzvVariant& DefaultValue() const { return default_value_; }
+  void SetDefaultValue(const RzvVariant& value);
+  // True when the default is a text that the installed expression evaluator
+  // reads as an expression whose value differs from the text itself (e.g. a
+  // current-date call): it is then evaluated afresh for every new record.
+  bool HasDefaultExpression() const { return has_default_expression_; }
+  // The value a new record gets: the evaluated expression converted to the
+  // storage type, or the default value itself.
+  RzvVariant NewRecordDefault() const;
+
+  // Copies every attribute and re-derives the default expression.
+  void Assign(const RzvFieldDef& other);
 
   // Bytes of the value in the working record and in the stored record.
   int32_t MemoryDataSize() const { return memory_data_size_; }
@@ -86,6 +104,10 @@ class RzvFieldDef : public RzvMetaObjectDef {
   int64_t min_value_ = 0;
   int64_t max_value_ = INT64_MAX;
   bool cycled_ = false;
+  RzvVariant default_value_;
+  bool has_default_expression_ = false;
+
+  void DeriveDefaultExpression();
 
   int32_t memory_data_size_ = 0;
   int32_t disk_data_size_ = 0;

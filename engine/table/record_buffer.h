@@ -47,9 +47,11 @@ bool ReadFieldValue(const RzvFieldDefs& defs, int field_no, const uint8_t* recor
 // field raises "Buffer size exceeded" and leaves the record unchanged.
 void WriteFieldValue(const RzvFieldDefs& defs, int field_no, const void* source, uint8_t* record);
 
-// Sets every field NULL and zeroes every data byte. Default values are
-// applied by ApplyDefaultValues.
-void InitWorkingRecord(const RzvFieldDefs& defs, uint8_t* record);
+// Sets every field NULL and zeroes every data byte; with apply_defaults,
+// then gives each field with a default (NewRecordDefault) that value. A
+// default longer than its field raises "Buffer size exceeded". BLOB fields
+// keep no value in the record and get no default here.
+void InitWorkingRecord(const RzvFieldDefs& defs, uint8_t* record, bool apply_defaults);
 
 // The two layout conversions. The destination is zeroed first, so a BLOB
 // field's in-memory handle reads 0 after StoredToWorkingRecord.
