@@ -1,0 +1,72 @@
+// RzvCollator: the locale-aware string order that field comparisons and
+// indexes use: an ICU collator for one locale with punctuation not ignored
+// (string-sort semantics). Ignoring case ignores letter case and nothing
+// else: both sides are case-folded and then compared at full strength.
+// Single-byte text is windows-1252.
+//
+// Pure-ASCII text, the bulk of what tables hold, is compared through tables
+// of per-character weights taken from the collator itself when it opens;
+// the tables are used only when the locale maps every ASCII character to a
+// single collation element (no contraction or expansion among them) and a
+// check against the collator over all character pairs agrees.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+struct UCollator;
+
+namespace rzv {
+
+class RzvCollator {
+ public:
+  // icu_locale is an ICU locale id; "" or "root" is the root locale.
+  explicit RzvCollator(const std::string& icu_locale);
+  ~RzvCollator();
+  RzvCollator(const RzvCollator&) = delete;
+  RzvCollator& operator=(const RzvCollator&) = delete;
+
+  // The process-wide collator of the user's collation locale (LC_ALL,
+  // LC_COLLATE, LANG; the root locale for C and POSIX). Lock-free after the
+  // first call; the returned collator lives until the process ends.
+  static const RzvCollator& Default();
+  // Replaces the process-wide collator with one for a POSIX locale name such
+  // as "en_US.UTF-8" or "C" (tests and benchmarks).
+  static void SetDefaultLocale(std::string_view posix_locale);
+  // "de_DE.UTF-8@euro" -> "de_DE"; "C", "POSIX", "C.UTF-8" and "" -> "root".
+  static std::string IcuLocaleFromPosix(std::string_view posix_locale);
+
+  // Single-byte text, each side read up to its zero terminator or up to
+  // length characters when length is not -1. Returns the collator's result:
+  // -1, 0 or 1.
+  int CompareAnsi(const uint8_t* a, const uint8_t* b, int32_t length, bool ignore_case) const;
+  // Little-endian UTF-16 text at any alignment, up to a zero unit or length
+  // units.
+  int CompareWide(const uint8_t* a, const uint8_t* b, int32_t length, bool ignore_case) const;
+  int CompareUtf16(std::u16string_view a, std::u16string_view b, bool ignore_case) const;
+
+  const std::string& Locale() const { return locale_; }
+  bool HasAsciiTables() const { return ascii_tables_; }
+
+ private:
+  template <typename Unit>
+  bool CompareAscii(const Unit* a, const Unit* b, int32_t length, bool ignore_case,
+                    int* result) const;
+  int CompareIcu(const char16_t* a, int32_t la, const char16_t* b, int32_t lb,
+                 bool ignore_case) const;
+  void BuildAsciiTables();
+
+  std::string locale_;
+  UCollator* collator_ = nullptr;
+  bool ascii_tables_ = false;
+  // Dense rank of each ASCII character's primary weight (0: ignorable, which
+  // leaves the comparison to ICU), and of its tertiary weight among the
+  // characters of equal primary weight, as is and after case folding.
+  uint16_t primary_[128] = {};
+  uint8_t tertiary_[128] = {};
+  uint8_t tertiary_folded_[128] = {};
+};
+
+}  // namespace rzv

@@ -1,0 +1,249 @@
+#include "engine/table/compare_field_values.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/storage/byte_order.h"
+#include "engine/storage/exception.h"
+#include "engine/table/collation.h"
+#include "engine/table/date_time.h"
+#include "engine/table/extended_float.h"
+#include "engine/table/windows1252.h"
+
+namespace rzv {
+namespace {
+
+using S = RzvStorageType;
+
+template <typename F>
+void ExpectError(F f, int32_t code, const std::string& message) {
+  try {
+    f();
+    ADD_FAILURE() << "no exception, expected: " << message;
+  } catch (const RzvException& e) {
+    EXPECT_EQ(e.NativeError(), code);
+    EXPECT_EQ(e.Message(), message);
+  }
+}
+
+template <typename T>
+std::vector<uint8_t> Le(T v) {
+  std::vector<uint8_t> b(sizeof v);
+  StoreLE<T>(b.data(), v);
+  return b;
+}
+std::vector<uint8_t> Ansi(const std::string& s) {
+  return {s.c_str(), s.c_str() + s.size() + 1};
+}
+std::vector<uint8_t> Wide(const std::u16string& s) {
+  std::vector<uint8_t> b;
+  for (char16_t c : s + u'\0') {
+    b.push_back(static_cast<uint8_t>(c));
+    b.push_back(static_cast<uint8_t>(c >> 8));
+  }
+  return b;
+}
+std::vector<uint8_t> DateTime(int32_t day, int32_t ms) {
+  std::vector<uint8_t> b = Le(day);
+  std::vector<uint8_t> t = Le(ms);
+  b.insert(b.end(), t.begin(), t.end());
+  return b;
+}
+std::vector<uint8_t> Extended(double v) {
+  std::vector<uint8_t> b(10);
+  RzvDoubleToExtended(v, b.data());
+  return b;
+}
+
+struct Value {
+  S type;
+  std::vector<uint8_t> bytes;
+};
+
+int Compare(const Value& a, const Value& b, bool ci = false, int32_t length = -1) {
+  return CompareFieldValues(a.bytes.data(), b.bytes.data(), a.type, b.type, ci, length, false,
+                            false);
+}
+
+class CompareFieldValuesTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { RzvCollator::SetDefaultLocale("C"); }
+};
+
+TEST_F(CompareFieldValuesTest, NullIsTheSmallestValue) {
+  int32_t zero = 0;
+  EXPECT_EQ(CompareFieldValues(nullptr, &zero, S::kInteger, S::kInteger, false, -1, true, false),
+            -1);
+  EXPECT_EQ(CompareFieldValues(&zero, nullptr, S::kInteger, S::kInteger, false, -1, false, true),
+            1);
+  EXPECT_EQ(CompareFieldValues(nullptr, nullptr, S::kBlob, S::kDate, false, -1, true, true), 0);
+  ExpectError(
+      [&] {
+        CompareFieldValues(nullptr, &zero, S::kInteger, S::kInteger, false, -1, false, false);
+      },
+      30016, "Value is Null");
+}
+
+TEST_F(CompareFieldValuesTest, TextOrder) {
+  struct Case {
+    Value a, b;
+    bool ci;
+    int32_t length;
+    int expected;
+  };
+  const Case cases[] = {
+      {{S::kString, Ansi("abc")}, {S::kString, Ansi("ABC")}, true, -1, 0},
+      {{S::kString, Ansi("abc")}, {S::kString, Ansi("ABC")}, false, -1, -1},
+      {{S::kString, Ansi("abc")}, {S::kString, Ansi("abd")}, true, -1, -1},
+      {{S::kString, Ansi("abd")}, {S::kString, Ansi("ABC")}, true, -1, 1},
+      {{S::kString, Ansi("Abc")}, {S::kString, Ansi("abd")}, false, -1, -1},
+      {{S::kString, Ansi("ab")}, {S::kString, Ansi("abc")}, false, -1, -1},
+      {{S::kString, Ansi("co-op")}, {S::kString, Ansi("coop")}, false, -1, -1},
+      {{S::kString, Ansi("it's")}, {S::kString, Ansi("its")}, true, -1, -1},
+      {{S::kChar, Ansi("abcX")}, {S::kChar, Ansi("abcY")}, false, 3, 0},
+      {{S::kChar, Ansi("abcX")}, {S::kChar, Ansi("abcY")}, false, 4, -1},
+      {{S::kString, Ansi("e")}, {S::kString, Ansi("\xE9")}, false, -1, -1},  // e < é
+      {{S::kString, Ansi("\xE9")}, {S::kString, Ansi("f")}, false, -1, -1},  // é < f
+      {{S::kString, Ansi("\xC9t\xE9")}, {S::kString, Ansi("\xE9T\xC9")}, true, -1, 0},
+      {{S::kString, Ansi("e")}, {S::kString, Ansi("\xE9")}, true, -1, -1},    // only case
+      {{S::kString, Ansi("\x9A")}, {S::kString, Ansi("\x8A")}, true, -1, 0},  // š = Š
+      {{S::kBytes, Ansi("a1")}, {S::kBytes, Ansi("a2")}, false, -1, -1},
+      {{S::kWideString, Wide(u"Stra\u00DFe")}, {S::kWideString, Wide(u"STRA\u00DFE")}, true, -1, 0},
+      {{S::kWideChar, Wide(u"\u0436")}, {S::kWideChar, Wide(u"\u0416")}, false, -1, -1},
+      {{S::kWideChar, Wide(u"abc")}, {S::kWideChar, Wide(u"abd")}, false, 2, 0},
+      {{S::kString, Ansi("\xE9")}, {S::kWideString, Wide(u"\u00E9")}, false, -1, 0},
+      {{S::kMemo, Ansi("abc")}, {S::kMemo, Ansi("ABC")}, true, -1, 0},
+      {{S::kMemo, Ansi("abc")}, {S::kString, Ansi("abd")}, false, -1, -1},
+      {{S::kWideMemo, Wide(u"b")}, {S::kString, Ansi("a")}, false, -1, 1},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Compare(c.a, c.b, c.ci, c.length), c.expected)
+        << &c - cases << ": ci=" << c.ci << " length=" << c.length;
+    EXPECT_EQ(Compare(c.b, c.a, c.ci, c.length), -c.expected) << &c - cases << " reversed";
+  }
+}
+
+TEST_F(CompareFieldValuesTest, NumbersDatesAndBooleans) {
+  struct Case {
+    Value a, b;
+    int expected;
+  };
+  const Case cases[] = {
+      {{S::kShortint, Le<int8_t>(-1)}, {S::kShortint, Le<int8_t>(1)}, -1},
+      {{S::kByte, Le<uint8_t>(255)}, {S::kByte, Le<uint8_t>(1)}, 1},
+      {{S::kCardinal, Le<uint32_t>(4000000000u)}, {S::kCardinal, Le<uint32_t>(1)}, 1},
+      {{S::kWord, Le<uint16_t>(65535)}, {S::kSmallint, Le<int16_t>(-1)}, 1},
+      {{S::kCardinal, Le<uint32_t>(4000000000u)}, {S::kInteger, Le<int32_t>(-1)}, 1},
+      {{S::kLargeint, Le<int64_t>(-5)}, {S::kByte, Le<uint8_t>(200)}, -1},
+      {{S::kInteger, Le<int32_t>(2)}, {S::kFloat, Le<double>(2.5)}, -1},
+      {{S::kSingle, Le<float>(2.5f)}, {S::kCurrency, Le<double>(2.5)}, 0},
+      {{S::kFloat, Le<double>(-0.0)}, {S::kFloat, Le<double>(0.0)}, 0},
+      {{S::kExtended, Extended(1.0)}, {S::kExtended, Extended(-1.0)}, 1},
+      {{S::kExtended, Extended(-2.0)}, {S::kExtended, Extended(-1.0)}, -1},
+      {{S::kExtended, Extended(0.0)}, {S::kExtended, Extended(-0.0)}, 0},
+      {{S::kExtended, Extended(1e-300)}, {S::kExtended, Extended(0.0)}, 1},
+      {{S::kLogical, Le<int16_t>(0)}, {S::kLogical, Le<int16_t>(7)}, -1},
+      {{S::kLogical, Le<int16_t>(-1)}, {S::kLogical, Le<int16_t>(7)}, 0},
+      {{S::kLogical, Le<int16_t>(1)}, {S::kInteger, Le<int32_t>(1)}, 0},
+      {{S::kDate, Le<int32_t>(-1)}, {S::kDate, Le<int32_t>(1)}, -1},
+      {{S::kTime, Le<int32_t>(43200000)}, {S::kTime, Le<int32_t>(0)}, 1},
+      {{S::kDateTime, DateTime(5, 10)}, {S::kDateTime, DateTime(5, 20)}, -1},
+      {{S::kDateTime, DateTime(6, 0)}, {S::kDateTime, DateTime(5, 20)}, 1},
+      {{S::kDate, Le<int32_t>(5)}, {S::kDateTime, DateTime(5, 0)}, 0},
+      {{S::kDate, Le<int32_t>(5)}, {S::kDateTime, DateTime(5, 1)}, -1},
+      {{S::kTime, Le<int32_t>(1)}, {S::kDate, Le<int32_t>(1)}, -1},
+      {{S::kInteger, Le<int32_t>(693594)}, {S::kDate, Le<int32_t>(693594)}, 0},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Compare(c.a, c.b), c.expected) << &c - cases;
+    EXPECT_EQ(Compare(c.b, c.a), -c.expected) << &c - cases << " reversed";
+  }
+
+  // Two EXTENDED values that differ below double precision.
+  std::vector<uint8_t> one = Extended(1.0);
+  std::vector<uint8_t> next = one;
+  next[0] = 1;
+  EXPECT_EQ(Compare({S::kExtended, one}, {S::kExtended, next}), -1);
+}
+
+TEST_F(CompareFieldValuesTest, TextMeetingOtherTypesUsesTheCommonType) {
+  EXPECT_EQ(Compare({S::kString, Ansi("10")}, {S::kInteger, Le<int32_t>(9)}), -1);
+  EXPECT_EQ(Compare({S::kInteger, Le<int32_t>(10)}, {S::kString, Ansi("10")}), 0);
+  int32_t jan1 = 0;
+  ASSERT_TRUE(RzvTryEncodeDate(2024, 1, 1, jan1));
+  EXPECT_EQ(Compare({S::kString, Ansi("2024-01-02")}, {S::kDate, Le(jan1)}), 1);
+  EXPECT_EQ(Compare({S::kDate, Le(jan1)}, {S::kString, Ansi("2024-01-01")}), 0);
+}
+
+TEST_F(CompareFieldValuesTest, UncomparableTypesRaise) {
+  const uint8_t bytes[16] = {1};
+  ExpectError(
+      [&] { CompareFieldValues(bytes, bytes, S::kBlob, S::kBlob, false, -1, false, false); }, 30047,
+      "Unknown DataType: 'BLOB'");
+  ExpectError(
+      [&] {
+        CompareFieldValues(bytes, bytes, S::kVarBytes, S::kVarBytes, false, -1, false, false);
+      },
+      30047, "Unknown DataType: 'VARBYTES'");
+  ExpectError(
+      [&] { CompareFieldValues(bytes, bytes, S::kCurrency, S::kDate, false, -1, false, false); },
+      30044, "Cannot compare Incompatible DataTypes: 'CURRENCY' and 'DATE'");
+  ExpectError(
+      [&] { CompareFieldValues(bytes, bytes, S::kLogical, S::kTime, false, -1, false, false); },
+      30044, "Cannot compare Incompatible DataTypes: 'LOGICAL' and 'TIME'");
+  ExpectError(
+      [&] { CompareFieldValues(bytes, bytes, S::kBytes, S::kInteger, false, -1, false, false); },
+      30044, "Cannot compare Incompatible DataTypes: 'BYTES' and 'INTEGER'");
+}
+
+// The per-character weight tables must give exactly what the collator gives.
+TEST(CollatorTest, AsciiTablesAgreeWithTheCollator) {
+  std::mt19937 rng(7);
+  const std::string alphabet = "aAbBcChHzZ09 -'_.,!~\x01\x1F";
+  for (const char* locale : {"root", "en_US", "de", "cs", "da", "sv", "ja"}) {
+    RzvCollator coll(locale);
+    if (std::string(locale) == "root" || std::string(locale) == "en_US") {
+      EXPECT_TRUE(coll.HasAsciiTables()) << locale;
+    }
+    if (std::string(locale) == "cs") {
+      EXPECT_FALSE(coll.HasAsciiTables());  // "ch" is a contraction
+    }
+    for (int i = 0; i < 20000; ++i) {
+      std::string a, b;
+      size_t common = rng() % 4;
+      for (size_t k = 0; k < common; ++k) a += alphabet[rng() % alphabet.size()];
+      b = a;
+      for (size_t k = rng() % 4; k > 0; --k) a += alphabet[rng() % alphabet.size()];
+      for (size_t k = rng() % 4; k > 0; --k) b += alphabet[rng() % alphabet.size()];
+      bool ci = rng() % 2;
+      std::u16string wa(a.begin(), a.end()), wb(b.begin(), b.end());
+      int expected = coll.CompareUtf16(wa, wb, ci);
+      const auto* pa = reinterpret_cast<const uint8_t*>(a.c_str());
+      const auto* pb = reinterpret_cast<const uint8_t*>(b.c_str());
+      ASSERT_EQ(coll.CompareAnsi(pa, pb, -1, ci), expected)
+          << locale << " '" << a << "' '" << b << "' ci=" << ci;
+      std::vector<uint8_t> xa = Wide(wa), xb = Wide(wb);
+      ASSERT_EQ(coll.CompareWide(xa.data(), xb.data(), -1, ci), expected) << locale;
+    }
+  }
+  RzvCollator czech("cs");
+  const auto* chata = reinterpret_cast<const uint8_t*>("chata");
+  const auto* hrad = reinterpret_cast<const uint8_t*>("hrad");
+  EXPECT_EQ(czech.CompareAnsi(chata, hrad, -1, false), 1);
+  EXPECT_EQ(RzvCollator("root").CompareAnsi(chata, hrad, -1, false), -1);
+}
+
+TEST(CollatorTest, LocaleNamesFromTheEnvironment) {
+  EXPECT_EQ(RzvCollator::IcuLocaleFromPosix("C"), "root");
+  EXPECT_EQ(RzvCollator::IcuLocaleFromPosix("POSIX"), "root");
+  EXPECT_EQ(RzvCollator::IcuLocaleFromPosix("C.UTF-8"), "root");
+  EXPECT_EQ(RzvCollator::IcuLocaleFromPosix(""), "root");
+  EXPECT_EQ(RzvCollator::IcuLocaleFromPosix("de_DE.UTF-8@euro"), "de_DE");
+  EXPECT_EQ(RzvCollator::IcuLocaleFromPosix("sv_SE"), "sv_SE");
+}
+
+}  // namespace
+}  // namespace rzv
