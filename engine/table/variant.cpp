@@ -533,7 +533,10 @@ bool ConvertData(const Source& s, T target, std::string& out) {
         case Kind::kFloat: {
           const double f = FloatOf(s.type, s.data);
           if (!std::isfinite(f)) ThrowInvalidOp();
-          v = static_cast<int32_t>(std::fmod(std::trunc(f), kRzvMsPerDay));
+          // Taken modulo a day into 0 .. 86399999, also for negative values.
+          double ms = std::fmod(std::trunc(f), kRzvMsPerDay);
+          if (ms < 0) ms += kRzvMsPerDay;
+          v = static_cast<int32_t>(ms);
           break;
         }
         case Kind::kTime:

@@ -149,8 +149,16 @@ class RzvVariant {
           static_cast<uint32_t>(length[0]) | static_cast<uint32_t>(length[1]) << 8 |
           static_cast<uint32_t>(length[2]) << 16 | static_cast<uint32_t>(length[3]) << 24);
       CheckStreamLength(header[0], n);
-      payload.resize(4 + static_cast<size_t>(n));
-      if (n > 0) reader.Read(payload.data() + 4, static_cast<size_t>(n));
+      // Read in pieces, so that a damaged length fails on a short read
+      // before it makes us allocate more than the stream holds.
+      size_t remaining = static_cast<size_t>(n);
+      while (remaining > 0) {
+        const size_t piece = remaining < kStreamPiece ? remaining : kStreamPiece;
+        const size_t at = payload.size();
+        payload.resize(at + piece);
+        reader.Read(payload.data() + at, piece);
+        remaining -= piece;
+      }
     }
     SetFromStream(header[0], header[1], payload);
   }
@@ -164,6 +172,8 @@ class RzvVariant {
   friend bool operator==(const RzvVariant&, const RzvVariant&) = default;
 
  private:
+  static constexpr size_t kStreamPiece = 65536;
+
   void Store(RzvStorageType type, std::string data);
   // Validates the type code and length of a stream entry before its data is
   // read.

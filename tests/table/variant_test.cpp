@@ -221,6 +221,7 @@ TEST_F(VariantTest, ConversionMatrix) {
       {"float to currency", Flt(T::kFloat, 2.25), T::kCurrency, Flt(T::kCurrency, 2.25)},
       {"float to date", Flt(T::kFloat, kJan5 + 0.9), T::kDate, Date(kJan5)},
       {"float to time, modulo a day", Flt(T::kFloat, 86400001.5), T::kTime, Time(1)},
+      {"negative float to time", Flt(T::kFloat, -1000.5), T::kTime, Time(86399000)},
       {"float to date-time", Flt(T::kFloat, kJan5 + 0.75), T::kDateTime,
        DT(kJan5, 18 * 3600 * 1000)},
       {"0.0 to logical", Flt(T::kFloat, 0), T::kLogical, Bool(false)},
@@ -811,6 +812,7 @@ TEST_F(VariantTest, DamagedStreamsAreRefused) {
       {{7, 0, 4, 0}, 10146},
       {{7, 0, 4, 0, 0, 0, 5, 0, 0}, 10146},
       {{3, 0, 100, 0, 0, 0, 'a', 0}, 10146},
+      {{18, 0, 0xFF, 0xFF, 0xFF, 0x7F, 1, 2, 3}, 10146},  // a 2 GB BLOB in 9 bytes
       {{25, 0, 4, 0, 0, 0, 5, 0, 0, 0}, 30047},
       {{30, 255}, 30047},
       {{7, 0, 3, 0, 0, 0, 5, 0, 0}, 30048},
