@@ -220,6 +220,11 @@ void RzvDiskPageManager::OpenDatabaseFile(const std::string& file_name, const Rz
     if (!IsValidExtentPageCount(header_.extent_page_count))
       throw RzvException::Format(10466, "Invalid extent page count = %d. It must be from 1 to %d",
                                  header_.extent_page_count, kMaxExtentPageCount);
+    // Page counters no engine writes would send allocation and file resizing
+    // astray.
+    if (header_.total_page_count < 0 || header_.last_used_page_no < -1 ||
+        header_.last_used_page_no >= header_.total_page_count)
+      throw RzvException(20237, "Invalid database format");
     SetOffsets(base_offset_, header_.header_size);
 
     ReadEncryptionHeader();

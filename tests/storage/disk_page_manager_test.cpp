@@ -165,6 +165,8 @@ TEST_F(RzvDiskPageManagerTest, DamagedFilesAreRefusedAndLeftAlone) {
       {"cipher id", [](auto& b) { b[78] = 8; }, 10468},
       {"encryption header size", [](auto& b) { StoreLE<uint16_t>(&b[76], 279); }, 20237},
       {"reserved header size", [](auto& b) { StoreLE<uint16_t>(&b[356], 3); }, 20237},
+      {"negative page count", [](auto& b) { StoreLE<int32_t>(&b[30], -6); }, 20237},
+      {"last used page beyond the count", [](auto& b) { StoreLE<int32_t>(&b[34], 0); }, 20237},
       {"check block", [](auto& b) { b[100] ^= 1; }, 30445},
   };
   for (const auto& c : cases) {
