@@ -58,8 +58,9 @@ bool ZlibCompress(int level, const uint8_t* input, size_t in_size, std::vector<u
       zs.avail_out = static_cast<uInt>(out->size() - done);
       ret = deflate(&zs, Z_FINISH);
       done = out->size() - zs.avail_out;
-      if (ret == Z_STREAM_END) break;
-      if (ret != Z_OK && ret != Z_BUF_ERROR) break;
+      // Z_OK asks to be called again; Z_BUF_ERROR only means "no room",
+      // which the next pass provides.
+      if (ret != Z_OK && !(ret == Z_BUF_ERROR && zs.avail_out == 0)) break;
     }
   } catch (const std::bad_alloc&) {
     ret = Z_MEM_ERROR;

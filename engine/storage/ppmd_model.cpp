@@ -487,6 +487,7 @@ void RzvPpmdModel::Rescale() {
 
 bool RzvPpmdModel::BuildChain(int mode, uint32_t p1) {
   const uint32_t up = Successor(found_);
+  if (up == 0) throw ModelBroken{};
   const uint8_t symbol = Symbol(found_);
   uint32_t collected[RzvPpmdModel::kMaxOrder + 2];
   uint32_t num = 0;
