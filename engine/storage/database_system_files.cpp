@@ -10,11 +10,15 @@ RzvDatabaseSystemFiles::RzvDatabaseSystemFiles(RzvDiskPageManager& page_manager)
       sessions_file_(page_manager, page_manager.PageSize(), RzvPageType::kActiveSessionList),
       table_list_(page_manager) {}
 
-void RzvDatabaseSystemFiles::Create(int32_t max_connections) {
+void RzvDatabaseSystemFiles::CheckMaxConnections(int32_t max_connections) {
   if (max_connections < 1 || max_connections > kMaxMaxConnections)
     throw RzvException::Format(
         10479, "Invalid maximum number of connections = %d. It must be from 1 to %d",
         max_connections, kMaxMaxConnections);
+}
+
+void RzvDatabaseSystemFiles::Create(int32_t max_connections) {
+  CheckMaxConnections(max_connections);
   const int32_t session = kSystemSessionId;
   try {
     directory_.Create(session);

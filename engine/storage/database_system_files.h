@@ -22,6 +22,10 @@ class RzvDatabaseSystemFiles {
 
   explicit RzvDatabaseSystemFiles(RzvDiskPageManager& page_manager);
 
+  // Fails with 10479 unless 1 <= max_connections <= kMaxMaxConnections; for
+  // checking before a file is created.
+  static void CheckMaxConnections(int32_t max_connections);
+
   // On a freshly created file: the directory (which must come out as page 2),
   // a sessions file of max_connections bytes, an empty table list and the
   // directory entries of both, committed as the system session. A failure

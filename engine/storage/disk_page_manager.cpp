@@ -206,8 +206,7 @@ void RzvDiskPageManager::OpenDatabaseFile(const std::string& file_name, const Rz
       throw;
     }
     UnlockHeader();
-    needs_repair =
-        header_.file_state != kRzvFileStateConsistent || header_.version < kRzvCurrentFormatVersion;
+    needs_repair = header_.NeedsRepair();
 
     if (!header_.HasSignature())
       throw RzvException::Format(10470,
@@ -257,7 +256,7 @@ void RzvDiskPageManager::OpenDatabaseFile(const std::string& file_name, const Rz
 }
 
 RzvDatabaseFileHeaders RzvDiskPageManager::InspectDatabaseFile(const std::string& file_name) {
-  RzvDiskPageManager m;
+  RzvDiskPageManager m(0);
   m.file_.OpenFile(file_name, kRzvAccessRead, kRzvShareReadWrite);
   m.SetOffsets(m.FindBaseOffset(), RzvFileHeader::kSize);
   m.ReadHeader();

@@ -91,6 +91,8 @@ int CreateCommand(const std::vector<std::string>& argv) {
   const auto page_size = static_cast<int32_t>(args.GetInt("page-size", 4096, 0, INT32_MAX));
   const auto max_connections = static_cast<int32_t>(args.GetInt(
       "max-connections", rzv::RzvDatabaseSystemFiles::kDefaultMaxConnections, 0, INT32_MAX));
+  // Checked first: creating replaces any file of that name.
+  rzv::RzvDatabaseSystemFiles::CheckMaxConnections(max_connections);
   rzv::RzvDiskPageManager manager;
   manager.CreateDatabaseFile(args.file, password, 8, page_size);
   try {
