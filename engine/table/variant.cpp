@@ -7,9 +7,9 @@
 #include "engine/storage/byte_order.h"
 #include "engine/storage/exception.h"
 #include "engine/table/ansi_text.h"
+#include "engine/table/collation.h"
 #include "engine/table/extended_float.h"
 #include "engine/table/number_text.h"
-#include "engine/table/string_collator.h"
 #include "engine/table/system_formats.h"
 
 namespace rzv {
@@ -1128,11 +1128,19 @@ RzvCompareOutcome RzvVariant::Compare(const RzvVariant& other, bool case_insensi
   switch (KindOf(c)) {
     case Kind::kText:
     case Kind::kWideText: {
-      const bool wide = KindOf(c) == Kind::kWideText;
-      std::u16string x = wide ? WideText(a) : RzvAnsiToWide(AnsiText(a));
-      const std::u16string y = wide ? WideText(b) : RzvAnsiToWide(AnsiText(b));
-      if (partial && x.size() > y.size()) x.resize(y.size());
-      r = RzvStringCollator::Compare(x, y, case_insensitive);
+      // The locale order of field comparisons; a null (empty) text is "".
+      // Partial comparisons look at as many characters as other has.
+      static const uint8_t kEmpty[2] = {0, 0};
+      const uint8_t* x = a.IsNull() ? kEmpty : a.Data();
+      const uint8_t* y = b.IsNull() ? kEmpty : b.Data();
+      const RzvCollator& collator = RzvCollator::Default();
+      if (KindOf(c) == Kind::kWideText) {
+        const int32_t length = partial ? (b.IsNull() ? 0 : b.DataSize() / 2 - 1) : -1;
+        r = collator.CompareWide(x, y, length, case_insensitive);
+      } else {
+        const int32_t length = partial ? (b.IsNull() ? 0 : b.DataSize() - 1) : -1;
+        r = collator.CompareAnsi(x, y, length, case_insensitive);
+      }
       break;
     }
     case Kind::kInt:
