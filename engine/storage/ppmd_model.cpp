@@ -316,7 +316,11 @@ void RzvPpmdModel::EncodeStep(RzvPpmdRangeEncoder* rc, int symbol) {
   }
   while (found_ == 0) {
     rc->Normalize();
-    if (!EscapeToSuffix()) return;
+    if (!EscapeToSuffix()) {
+      // Only the end marker may escape past the root, which holds every byte.
+      if (symbol != kEndOfData) throw ModelBroken{};
+      return;
+    }
     uint32_t esc;
     See* see = MakeEscFreq(min_ctx_, &esc);
     const uint32_t n = NumStats(min_ctx_);
