@@ -1121,8 +1121,12 @@ RzvCompareOutcome RzvVariant::Compare(const RzvVariant& other, bool case_insensi
     throw RzvException::Format(30044, "Cannot compare Incompatible DataTypes: '%s' and '%s'",
                                StorageTypeName(type_), StorageTypeName(other.type_));
   }
-  const RzvVariant a = Converted(*this, c, 30051);
-  const RzvVariant b = Converted(other, c, 30051);
+  // Values already in the common type are compared in place.
+  RzvVariant a_converted, b_converted;
+  if (type_ != c) a_converted = Converted(*this, c, 30051);
+  if (other.type_ != c) b_converted = Converted(other, c, 30051);
+  const RzvVariant& a = type_ != c ? a_converted : *this;
+  const RzvVariant& b = other.type_ != c ? b_converted : other;
   int r = 0;
   auto cmp = [](auto x, auto y) { return x < y ? -1 : y < x ? 1 : 0; };
   switch (KindOf(c)) {
