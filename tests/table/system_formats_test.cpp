@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <thread>
 
@@ -237,6 +238,34 @@ TEST_F(SystemFormatsTest, LocaleSettingsComeFromIcu) {
   const RzvFormatSettings en = RzvFormatSettings::FromLocale("en_US.UTF-8", "en_US.UTF-8");
   EXPECT_EQ(en.decimal_separator, '.');
   EXPECT_EQ(RzvDateTimeToText(v, en), "1/5/2009 1:05:09 PM");
+}
+
+TEST_F(SystemFormatsTest, EnvironmentChoosesTheLocale) {
+  const char* names[] = {"LC_ALL", "LC_TIME", "LC_NUMERIC", "LANG"};
+  std::string saved[4];
+  bool had[4];
+  for (int i = 0; i < 4; ++i) {
+    const char* v = std::getenv(names[i]);
+    had[i] = v != nullptr;
+    if (v) saved[i] = v;
+    unsetenv(names[i]);
+  }
+  setenv("LANG", "de_DE.UTF-8", 1);
+  setenv("LC_NUMERIC", "C", 1);
+  RzvSystemFormats::LoadFromEnvironment();
+  const auto s = RzvSystemFormats::Current();
+  EXPECT_EQ(s->date_separator, '.');     // LANG
+  EXPECT_EQ(s->decimal_separator, '.');  // LC_NUMERIC wins over LANG
+  setenv("LC_ALL", "POSIX", 1);          // LC_ALL wins over both
+  RzvSystemFormats::LoadFromEnvironment();
+  EXPECT_EQ(RzvSystemFormats::Current()->short_date_format, "M/d/yyyy");
+  for (int i = 0; i < 4; ++i) {
+    if (had[i]) {
+      setenv(names[i], saved[i].c_str(), 1);
+    } else {
+      unsetenv(names[i]);
+    }
+  }
 }
 
 TEST_F(SystemFormatsTest, ReadersSeeWholeSettingsWhileAnotherThreadSetsThem) {

@@ -418,6 +418,17 @@ TEST_F(VariantTest, ReadsConvert) {
   EXPECT_EQ(Str("ab").AsBytes(), "ab");
 }
 
+TEST_F(VariantTest, EverySingleByteCharacterSurvivesWideText) {
+  std::string all;
+  for (int b = 1; b < 256; ++b) all.push_back(static_cast<char>(b));
+  RzvVariant v = Str(all);
+  v.CastTo(T::kWideString);
+  EXPECT_EQ(v.AsWideString()[0x80 - 1], u'\u20AC');
+  EXPECT_EQ(v.AsWideString()[0x81 - 1], u'\u0081');  // unassigned: the C1 control
+  v.CastTo(T::kString);
+  EXPECT_EQ(v, Str(all));
+}
+
 TEST_F(VariantTest, ExtendedKeepsItsBits) {
   // 1 + 2^-63: more precision than a double has.
   const uint8_t bytes[10] = {1, 0, 0, 0, 0, 0, 0, 0x80, 0xFF, 0x3F};
