@@ -58,7 +58,9 @@ TEST(RzvInternalDBTransactedAccessFileTest, ContentRoundTripsWithAndWithoutCompr
     EXPECT_EQ(LoadLE<int32_t>(header + 5), static_cast<int32_t>(c.size));
     int32_t stored = LoadLE<int32_t>(header + 1);
     EXPECT_EQ(header[9], c.size == 0 ? 0 : c.alg) << "empty content is stored plain";
-    if (c.alg == 0 || c.size == 0) EXPECT_EQ(stored, static_cast<int32_t>(c.size));
+    if (c.alg == 0 || c.size == 0) {
+      EXPECT_EQ(stored, static_cast<int32_t>(c.size));
+    }
     if (c.alg == 0 && c.size > 0) {
       EXPECT_EQ(0,
                 std::memcmp(header + 10, content.data(), std::min<size_t>(c.size, kDataSize - 10)));
