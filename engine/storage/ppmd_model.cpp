@@ -489,15 +489,22 @@ void RzvPpmdModel::Rescale() {
   found_ = Stats(ctx);
 }
 
-bool RzvPpmdModel::BuildChain(int mode, uint32_t p1) {
+// The placeholder U stands for "the context after the found symbol" at every
+// level whose state for that symbol still points at it; its inline slot holds
+// the byte that came next and the placeholder after that one. Each such level
+// gets its own binary context predicting that byte, deepest first, so that
+// every new context's suffix is the one made just below it. At the top order
+// U itself becomes the top context. A real context found on the way down
+// ends the walk: it is the suffix of the lowest new context.
+bool RzvPpmdModel::BuildChain(ChainStart start, uint32_t p1) {
   const uint32_t up = Successor(found_);
   if (up == 0) throw ModelBroken{};
   const uint8_t symbol = Symbol(found_);
   uint32_t collected[RzvPpmdModel::kMaxOrder + 2];
   uint32_t num = 0;
   uint32_t c = min_ctx_;
-  if (mode == 0) collected[num++] = found_;
-  if (mode == 2) {
+  if (start == ChainStart::kFoundState) collected[num++] = found_;
+  if (start == ChainStart::kSuffixSuffix) {
     c = Suffix(c);
     p1 = 0;
   }
@@ -583,7 +590,7 @@ void RzvPpmdModel::UpdateModel() {
   }
 
   if (order_fall_ == 0) {
-    if (!BuildChain(2, 0)) {
+    if (!BuildChain(ChainStart::kSuffixSuffix, 0)) {
       ++restarts_;
       RestartModel();
       return;
@@ -592,13 +599,13 @@ void RzvPpmdModel::UpdateModel() {
     return;
   }
 
-  int mode;
+  ChainStart start;
   uint32_t successor;
   if (--order_fall_ == 0) {
-    mode = 1;
+    start = ChainStart::kSuffix;
     successor = fs_successor;
   } else {
-    mode = 0;
+    start = ChainStart::kFoundState;
     successor = alloc_->AllocContext();
     if (successor == 0) {
       ++restarts_;
@@ -663,7 +670,7 @@ void RzvPpmdModel::UpdateModel() {
   }
 
   if (fs_successor != 0) {
-    if (NumStats(fs_successor) == 0 && !BuildChain(mode, p1)) {
+    if (NumStats(fs_successor) == 0 && !BuildChain(start, p1)) {
       ++restarts_;
       RestartModel();
       return;

@@ -78,7 +78,8 @@ class RzvPpmdModel {
   uint16_t& BinSummCell(uint32_t ctx);
   void BinaryHit(uint16_t& bs);
   void BinaryMiss(uint16_t& bs);
-  // Multi-symbol context, first attempt: state index i was found.
+  // Multi-symbol context, first attempt: state s was found; first = it is
+  // the context's first state.
   void FirstAttemptHit(uint32_t ctx, uint32_t s, bool first);
   void MaskAll(uint32_t ctx);
   // Masked coding: the SEE cell and its escape estimate.
@@ -91,9 +92,17 @@ class RzvPpmdModel {
 
   void Rescale();
   void UpdateModel();
-  // Turns the placeholder successor of the found state into real contexts;
-  // false when the heap ran out.
-  bool BuildChain(int mode, uint32_t p1);
+  // Where the walk that collects the states pointing at the placeholder
+  // successor of the found state begins.
+  enum class ChainStart {
+    kFoundState,    // below the top order: the found state gets a new context
+    kSuffix,        // one level below the top: the placeholder becomes the top
+    kSuffixSuffix,  // at the top order: the placeholder becomes the next
+                    // top-order context, the suffix keeps pointing at it
+  };
+  // Builds real binary contexts for the collected states (p1, when set, is
+  // the suffix state already known); false when the heap ran out.
+  bool BuildChain(ChainStart start, uint32_t p1);
 
   RzvPpmdSubAllocator* alloc_;
   uint8_t* heap_;
