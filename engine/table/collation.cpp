@@ -93,7 +93,6 @@ std::mutex& DefaultMutex() {
   static std::mutex m;
   return m;
 }
-std::atomic<const RzvCollator*> g_default{nullptr};
 // Every collator ever published stays alive: callers may hold references.
 std::vector<std::unique_ptr<RzvCollator>>& Published() {
   static std::vector<std::unique_ptr<RzvCollator>> list;
@@ -113,6 +112,12 @@ const char* EnvLocale() {
 RzvCollator::RzvCollator(const std::string& icu_locale)
     : locale_(icu_locale.empty() ? "root" : icu_locale),
       collator_(OpenCollator(locale_, UCOL_TERTIARY)) {
+  for (int b = 0; b < 256; ++b) {
+    char16_t c = Windows1252ToUtf16(static_cast<uint8_t>(b));
+    ansi_to_utf16_[0][b] = c;
+    UChar32 folded = u_foldCase(c, U_FOLD_CASE_DEFAULT);
+    ansi_to_utf16_[1][b] = U16_LENGTH(folded) == 1 ? static_cast<char16_t>(folded) : c;
+  }
   BuildAsciiTables();
 }
 
@@ -126,15 +131,15 @@ std::string RzvCollator::IcuLocaleFromPosix(std::string_view posix_locale) {
   return std::string(name);
 }
 
-const RzvCollator& RzvCollator::Default() {
-  const RzvCollator* c = g_default.load(std::memory_order_acquire);
-  if (c != nullptr) return *c;
+std::atomic<const RzvCollator*> RzvCollator::default_{nullptr};
+
+const RzvCollator& RzvCollator::InitDefault() {
   std::lock_guard<std::mutex> lock(DefaultMutex());
-  c = g_default.load(std::memory_order_acquire);
+  const RzvCollator* c = default_.load(std::memory_order_acquire);
   if (c == nullptr) {
     Published().push_back(std::make_unique<RzvCollator>(IcuLocaleFromPosix(EnvLocale())));
     c = Published().back().get();
-    g_default.store(c, std::memory_order_release);
+    default_.store(c, std::memory_order_release);
   }
   return *c;
 }
@@ -143,7 +148,7 @@ void RzvCollator::SetDefaultLocale(std::string_view posix_locale) {
   auto coll = std::make_unique<RzvCollator>(IcuLocaleFromPosix(posix_locale));
   std::lock_guard<std::mutex> lock(DefaultMutex());
   Published().push_back(std::move(coll));
-  g_default.store(Published().back().get(), std::memory_order_release);
+  default_.store(Published().back().get(), std::memory_order_release);
 }
 
 void RzvCollator::BuildAsciiTables() {
@@ -215,6 +220,10 @@ void RzvCollator::BuildAsciiTables() {
   }
   for (int c = 1; c < 128; ++c) {
     tertiary_folded_[c] = tertiary_[u_foldCase(c, U_FOLD_CASE_DEFAULT)];
+    if (primary_[c] != 0) {
+      keys_[0][c] = static_cast<uint16_t>(primary_[c] << 8 | tertiary_[c]);
+      keys_[1][c] = static_cast<uint16_t>(primary_[c] << 8 | tertiary_folded_[c]);
+    }
   }
 
   // The tables must reproduce the collator on every pair of characters and
@@ -250,33 +259,47 @@ void RzvCollator::BuildAsciiTables() {
 template <typename Unit>
 bool RzvCollator::CompareAscii(const Unit* a, const Unit* b, int32_t length, bool ignore_case,
                                int* result) const {
-  const uint8_t* tertiary = ignore_case ? tertiary_folded_ : tertiary_;
-  uint32_t n = static_cast<uint32_t>(length);  // -1: no limit
+  const uint16_t* keys = keys_[ignore_case ? 1 : 0];
+  auto key = [keys](uint32_t c) -> uint32_t {
+    if constexpr (sizeof(Unit) == 1) {
+      return keys[c];
+    } else {
+      return c < 256 ? keys[c] : 0;
+    }
+  };
+  const uint32_t n = static_cast<uint32_t>(length);  // -1: no limit
   int tie = 0;
-  for (uint32_t i = 0;; ++i) {
-    if (i == n) break;
+  for (uint32_t i = 0; i != n; ++i) {
     uint32_t ca = a[i];
     uint32_t cb = b[i];
     if (ca == cb) {
+      // The same ASCII character on both sides adds the same weights (none
+      // for an ignorable one) to both texts.
+      if (ca - 1 < 0x7F) continue;
       if (ca == 0) break;
-      if (ca >= 128 || primary_[ca] == 0) return false;
+      return false;
+    }
+    uint32_t ka = key(ca);
+    uint32_t kb = key(cb);
+    if (ka != 0 && kb != 0) {
+      if ((ka ^ kb) >> 8) {
+        *result = ka < kb ? -1 : 1;
+        return true;
+      }
+      if (tie == 0 && ka != kb) tie = ka < kb ? -1 : 1;
       continue;
     }
-    if (ca >= 128 || cb >= 128) return false;
-    uint32_t pa = primary_[ca];
-    uint32_t pb = primary_[cb];
-    if (ca == 0 || cb == 0) {
-      // One text ended: the other is greater if what follows is a weight.
-      if ((ca | cb) >= 128 || (pa | pb) == 0) return false;
-      *result = ca == 0 ? -1 : 1;
+    // A terminator, an ignorable character or one outside ASCII: a text that
+    // ends where the other goes on with a weight is the smaller one.
+    if (ca == 0 && kb != 0) {
+      *result = -1;
       return true;
     }
-    if (pa == 0 || pb == 0) return false;
-    if (pa != pb) {
-      *result = pa < pb ? -1 : 1;
+    if (cb == 0 && ka != 0) {
+      *result = 1;
       return true;
     }
-    if (tie == 0 && tertiary[ca] != tertiary[cb]) tie = tertiary[ca] < tertiary[cb] ? -1 : 1;
+    return false;
   }
   *result = tie;
   return true;
@@ -299,6 +322,11 @@ int RzvCollator::CompareAnsi(const uint8_t* a, const uint8_t* b, int32_t length,
                              bool ignore_case) const {
   int result = 0;
   if (ascii_tables_ && CompareAscii(a, b, length, ignore_case, &result)) return result;
+  return CompareAnsiIcu(a, b, length, ignore_case);
+}
+
+int RzvCollator::CompareAnsiIcu(const uint8_t* a, const uint8_t* b, int32_t length,
+                                bool ignore_case) const {
   auto text_length = [length](const uint8_t* s) {
     int32_t n = 0;
     while ((length < 0 || n < length) && s[n] != 0) ++n;
@@ -306,12 +334,14 @@ int RzvCollator::CompareAnsi(const uint8_t* a, const uint8_t* b, int32_t length,
   };
   int32_t la = text_length(a);
   int32_t lb = text_length(b);
+  // Converted and, when asked, case-folded in one table lookup per byte.
+  const char16_t* table = ansi_to_utf16_[ignore_case ? 1 : 0];
   Utf16Buffer wa, wb;
   char16_t* pa = wa.Reserve(la);
   char16_t* pb = wb.Reserve(lb);
-  for (int32_t i = 0; i < la; ++i) pa[i] = Windows1252ToUtf16(a[i]);
-  for (int32_t i = 0; i < lb; ++i) pb[i] = Windows1252ToUtf16(b[i]);
-  return CompareIcu(pa, la, pb, lb, ignore_case);
+  for (int32_t i = 0; i < la; ++i) pa[i] = table[a[i]];
+  for (int32_t i = 0; i < lb; ++i) pb[i] = table[b[i]];
+  return Order(ucol_strcoll(collator_, pa, la, pb, lb));
 }
 
 int RzvCollator::CompareWide(const uint8_t* a, const uint8_t* b, int32_t length,

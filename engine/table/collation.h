@@ -11,6 +11,7 @@
 // check against the collator over all character pairs agrees.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -31,7 +32,10 @@ class RzvCollator {
   // The process-wide collator of the user's collation locale (LC_ALL,
   // LC_COLLATE, LANG; the root locale for C and POSIX). Lock-free after the
   // first call; the returned collator lives until the process ends.
-  static const RzvCollator& Default();
+  static const RzvCollator& Default() {
+    const RzvCollator* c = default_.load(std::memory_order_acquire);
+    return c != nullptr ? *c : InitDefault();
+  }
   // Replaces the process-wide collator with one for a POSIX locale name such
   // as "en_US.UTF-8" or "C" (tests and benchmarks).
   static void SetDefaultLocale(std::string_view posix_locale);
@@ -54,9 +58,13 @@ class RzvCollator {
   template <typename Unit>
   bool CompareAscii(const Unit* a, const Unit* b, int32_t length, bool ignore_case,
                     int* result) const;
+  static const RzvCollator& InitDefault();
+  int CompareAnsiIcu(const uint8_t* a, const uint8_t* b, int32_t length, bool ignore_case) const;
   int CompareIcu(const char16_t* a, int32_t la, const char16_t* b, int32_t lb,
                  bool ignore_case) const;
   void BuildAsciiTables();
+
+  static std::atomic<const RzvCollator*> default_;
 
   std::string locale_;
   UCollator* collator_ = nullptr;
@@ -67,6 +75,11 @@ class RzvCollator {
   uint16_t primary_[128] = {};
   uint8_t tertiary_[128] = {};
   uint8_t tertiary_folded_[128] = {};
+  // Per byte: primary rank << 8 | tertiary rank, [1] after case folding. 0
+  // for the terminator, ignorable characters and bytes above 0x7F.
+  uint16_t keys_[2][256] = {};
+  // UTF-16 of each windows-1252 byte, [1] case-folded.
+  char16_t ansi_to_utf16_[2][256] = {};
 };
 
 }  // namespace rzv
