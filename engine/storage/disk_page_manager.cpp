@@ -450,11 +450,23 @@ int32_t RzvDiskPageManager::GetTotalPageCount() {
 void RzvDiskPageManager::Truncate(int32_t n) {
   CheckOpen(10460);
   if (n <= 0) return;
-  n = std::min(n, header_.total_page_count);
-  const int32_t total = header_.total_page_count - n;
-  file_.SetSize(first_page_offset_ + static_cast<int64_t>(total) * PageSize());
-  header_.total_page_count = total;
-  WriteHeader();
+  LockHeader(20232);
+  try {
+    ReadHeader();
+    // Only free pages after the last used one may go: cutting a used page
+    // would lose what it holds.
+    n = std::min(n, header_.total_page_count - header_.last_used_page_no - 1);
+    if (n > 0) {
+      const int32_t total = header_.total_page_count - n;
+      file_.SetSize(first_page_offset_ + static_cast<int64_t>(total) * PageSize());
+      header_.total_page_count = total;
+      WriteHeader();
+    }
+  } catch (...) {
+    UnlockHeader();
+    throw;
+  }
+  UnlockHeader();
 }
 
 // ---- Free-space host ----

@@ -130,7 +130,8 @@ class RzvDiskPageManager : public RzvPageManager,
 
   // Rereads the header under the header lock.
   int32_t GetTotalPageCount() override;
-  // Removes n pages from the end of the file and records that in the header.
+  // Removes n pages from the end of the file and records that in the header;
+  // never more than the free pages after LastUsedPageNo.
   void Truncate(int32_t n);
 
   RzvDatabaseFile& File() { return file_; }

@@ -3,8 +3,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -111,6 +115,23 @@ TEST_F(RzvDatabaseFileTest, CreateReplacesAndReadsWriteBack) {
   f.FlushFileBuffers();
   f.CloseFile();
   EXPECT_EQ(ReadAll(path_), std::vector<uint8_t>({0, 0, 0, 0, 0, '0', '1'}));
+}
+
+TEST_F(RzvDatabaseFileTest, DescriptorsAreNotInheritedByChildPrograms) {
+  RzvDatabaseFile created, opened;
+  const std::string other = dir_.File("g.rzv");
+  created.CreateFile(other);
+  opened.OpenFile(path_, kRzvAccessRead, kRzvShareReadWrite);
+  int found = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    const auto target = std::filesystem::read_symlink(entry.path(), ec);
+    if (ec || (target != path_ && target != other)) continue;
+    const int fd = std::stoi(entry.path().filename().string());
+    EXPECT_TRUE(fcntl(fd, F_GETFD) & FD_CLOEXEC) << target;
+    ++found;
+  }
+  EXPECT_EQ(found, 2);
 }
 
 TEST_F(RzvDatabaseFileTest, ReadAccessRefusesChangesAndKeepsTheFile) {

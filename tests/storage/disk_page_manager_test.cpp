@@ -343,12 +343,17 @@ TEST_F(RzvDiskPageManagerTest, TruncateDropsPagesFromTheEnd) {
   Create(path_, {"", 0}, 1024);
   RzvDiskPageManager m;
   Open(m, path_, {"", 0});
-  m.File().SetSize(380 + 5 * 1024);
-  m.MutableHeader().total_page_count = 5;
+  m.File().SetSize(380 + 6 * 1024);
+  m.MutableHeader().total_page_count = 6;
+  m.MutableHeader().last_used_page_no = 1;
   m.WriteHeader();
   m.Truncate(2);
-  EXPECT_EQ(m.GetTotalPageCount(), 3);
-  EXPECT_EQ(ReadAll(path_).size(), 380u + 3 * 1024);
+  EXPECT_EQ(m.GetTotalPageCount(), 4);
+  EXPECT_EQ(ReadAll(path_).size(), 380u + 4 * 1024);
+  // Pages up to LastUsedPageNo stay.
+  m.Truncate(5);
+  EXPECT_EQ(m.GetTotalPageCount(), 2);
+  EXPECT_EQ(ReadAll(path_).size(), 380u + 2 * 1024);
 }
 
 TEST_F(RzvDiskPageManagerTest, WrongCallsAndArgumentsAreRefusedBeforeTouchingTheFile) {

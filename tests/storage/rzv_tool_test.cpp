@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/storage/database_system_files.h"
+#include "engine/storage/disk_page_manager.h"
 #include "storage/db_test_files.h"
 
 namespace rzv {
@@ -60,6 +62,30 @@ TEST_F(RzvToolTest, CreateThenInfoShowsTheHeader) {
                     HasSubstr("Encrypted: 0 (no)\n"), HasSubstr("Password: not needed\n"),
                     HasSubstr("NeedsRepair: no\n"), HasSubstr("MaxConnections: 500\n"),
                     HasSubstr("Tables: 0\n")));
+}
+
+TEST_F(RzvToolTest, InfoListsTheTables) {
+  ASSERT_EQ(Run("create " + db_ + " --password pw --max-connections 7").exit_code, 0);
+  {
+    RzvDiskPageManager m(10);
+    bool multi_user = false, needs_repair = false, read_only = false;
+    m.OpenDatabaseFile(db_, {"pw", 0}, multi_user, false, needs_repair, read_only);
+    RzvDatabaseSystemFiles files(m);
+    files.Open();
+    for (const char* name : {"GND", "adminlc"}) {
+      RzvTableListEntry entry;
+      entry.name = name;
+      entry.table_id = m.GetNextObjectID();
+      entry.metadata_page_no = 10 + entry.table_id;
+      files.TableList().Add(kSystemSessionId, entry);
+    }
+    m.ApplyChanges(kSystemSessionId);
+  }
+  ToolRun info = Run("info " + db_ + " --password pw");
+  EXPECT_EQ(info.exit_code, 0) << info.err;
+  EXPECT_THAT(info.out, HasSubstr("MaxConnections: 7\nTables: 2\n"
+                                  "Table: GND id=1 metadata=11 most-updated=-1 locks=-1\n"
+                                  "Table: adminlc id=2 metadata=12 most-updated=-1 locks=-1\n"));
 }
 
 TEST_F(RzvToolTest, InfoTellsWhetherThePasswordFits) {
