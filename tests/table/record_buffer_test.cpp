@@ -7,6 +7,7 @@
 
 #include "engine/storage/byte_order.h"
 #include "engine/storage/exception.h"
+#include "engine/table/record_id.h"
 
 namespace rzv {
 namespace {
@@ -242,6 +243,22 @@ TEST(FieldValueTest, BlobFieldsReportPresenceWithoutCopying) {
   EXPECT_TRUE(ReadFieldValue(defs, 0, rec.data(), out));
   EXPECT_EQ(out[0], 0);
   EXPECT_EQ(0, std::memcmp(rec.data() + 1, slot, 10));
+}
+
+TEST(RecordIDTest, SixBytesOrderedByPageThenSlot) {
+  uint8_t bytes[6];
+  RzvRecordID{0x01020304, 0xFFFE}.Store(bytes);
+  EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + 6),
+            (std::vector<uint8_t>{0x04, 0x03, 0x02, 0x01, 0xFE, 0xFF}));
+  EXPECT_EQ(RzvRecordID::Load(bytes), (RzvRecordID{0x01020304, 0xFFFE}));
+  EXPECT_EQ(CompareRecordIDs({1, 65535}, {2, 0}), -1);
+  EXPECT_EQ(CompareRecordIDs({2, 7}, {2, 3}), 1);
+  EXPECT_EQ(CompareRecordIDs({-1, 0}, {0, 0}), -1);
+  EXPECT_EQ(CompareRecordIDs({5, 5}, {5, 5}), 0);
+
+  RzvBlobReference{-1, -1}.Store(bytes);
+  EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + 6), std::vector<uint8_t>(6, 0xFF));
+  EXPECT_EQ(RzvBlobReference::Load(bytes), (RzvBlobReference{-1, -1}));
 }
 
 }  // namespace
