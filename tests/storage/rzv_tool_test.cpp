@@ -191,6 +191,17 @@ TEST_F(RzvToolTest, ErrorsCarryTheEngineMessageAndUsageErrorsExitTwo) {
     }
   }
   EXPECT_EQ(ReadAll(db_), std::vector<uint8_t>({'k', 'e', 'e', 'p'}));
+
+  // A header the engine refuses is still shown before the error.
+  ASSERT_EQ(Run("create " + db_).exit_code, 0);
+  auto bytes = ReadAll(db_);
+  bytes[26] = 0xE8;  // PageSize 1000
+  bytes[27] = 0x03;
+  WriteAll(db_, bytes);
+  ToolRun r = Run("info " + db_);
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_THAT(r.out, HasSubstr("PageSize: 1000\n"));
+  EXPECT_THAT(r.err, HasSubstr("Invalid page size = 1000"));
 }
 
 }  // namespace

@@ -117,12 +117,18 @@ int InfoCommand(const std::vector<std::string>& argv) {
 
   const char* password_state = "not needed";
   rzv::RzvDiskPageManager manager;
+  // A damaged header still gets shown; the open's error follows it.
+  std::optional<rzv::RzvException> open_error;
   try {
     OpenReadOnly(manager, args, e.crypto_algorithm);
     if (h.IsEncrypted()) password_state = "fits";
   } catch (const rzv::RzvException& ex) {
-    if (ex.NativeError() != 30445) throw;
-    password_state = "does not fit";
+    if (ex.NativeError() == 30445) {
+      password_state = "does not fit";
+    } else {
+      open_error = ex;
+      password_state = "unknown";
+    }
   }
 
   std::printf("File: %s\n", args.file.c_str());
@@ -147,6 +153,8 @@ int InfoCommand(const std::vector<std::string>& argv) {
   }
   std::printf("Password: %s\n", password_state);
   std::printf("NeedsRepair: %s\n", h.NeedsRepair() ? "yes" : "no");
+  std::fflush(stdout);
+  if (open_error) throw *open_error;
   if (!manager.IsOpen()) return 0;
 
   // The rest lives in pages, readable only with the password.
