@@ -92,6 +92,7 @@ void RzvDiskPageManager::ResetState() {
   multi_user_ = exclusive_ = read_only_ = false;
   free_space_.reset();
   cipher_.reset();
+  torn_ = false;
   SetOffsets(0, RzvFileHeader::kSize);
 }
 
@@ -618,25 +619,33 @@ void RzvDiskPageManager::ApplyChanges(int32_t session_id) {
   LockHeader(20213);
   try {
     ReadHeader();
+    const uint8_t state_before = header_.file_state;
     header_.file_state = kRzvFileStateInCommit;
     WriteHeader();
-    if (commit_hook_) commit_hook_();
     try {
+      if (commit_hook_) commit_hook_();
       RzvPageManager::ApplyChanges(session_id);
     } catch (const RzvException& e) {
       // These refusals come before anything is freed or written: the file is
-      // still consistent and must not be reported as needing repair.
+      // as it was and must not be reported as needing repair.
       const int32_t code = e.NativeError();
       if (code == 20152 || code == 20085 || code == 20086) {
-        header_.file_state = kRzvFileStateConsistent;
+        header_.file_state = state_before;
         WriteHeader();
+      } else {
+        torn_ = true;
       }
+      throw;
+    } catch (...) {
+      torn_ = true;
       throw;
     }
     // Allocations and releases inside the commit rewrote the counters.
     ReadHeader();
     ++header_.change_counter;
-    header_.file_state = kRzvFileStateConsistent;
+    // After a commit of this manager failed half-way, no later commit may
+    // declare the file consistent: its pages may be torn until repaired.
+    header_.file_state = torn_ ? kRzvFileStateInCommit : kRzvFileStateConsistent;
     WriteHeader();
   } catch (...) {
     UnlockHeader();

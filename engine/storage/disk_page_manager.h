@@ -50,6 +50,8 @@ struct RzvDatabaseFileHeaders {
 // internal files) are always stored plain. A commit runs between two header
 // writes: FileState 1 before the first page is written, ChangeCounter + 1 and
 // FileState 2 after the last; a file left at 1 reports needs-repair on open.
+// Once a commit has failed between the two, later commits of the same open
+// leave FileState at 1, so the mark survives until the file is repaired.
 //
 // Pages of the direct internal files (page types ActiveSessionList and
 // TableLocks) are always stored plain: their encryptable flag is clear when
@@ -226,6 +228,8 @@ class RzvDiskPageManager : public RzvPageManager,
   std::optional<RzvPageCipher> cipher_;  // set while an encrypted file is open
   std::vector<uint8_t> scratch_;         // one page, for encrypted writes
   std::function<void()> commit_hook_;
+  // A commit failed after marking the file: it stays marked until closed.
+  bool torn_ = false;
 };
 
 }  // namespace rzv

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -236,6 +237,22 @@ TEST_F(RzvDiskPagesTest, ProcessKilledInsideACommitLeavesARepairMarkAndOlderData
   Db db(path_);
   EXPECT_TRUE(db.Open({"pw", 0}));
   EXPECT_EQ(db.DataOf(no), std::vector<uint8_t>(kData, 0x11));
+}
+
+TEST_F(RzvDiskPagesTest, FailedCommitKeepsTheRepairMarkThroughLaterCommits) {
+  Db db(path_);
+  db.Create({"", 0});
+  db.AddCommitted(1);
+  db.m.SetCommitHookForTest([] { throw std::runtime_error("disk full"); });
+  RzvPage* p = db.m.AddPage(kSession, RzvPageType::kTableRecord);
+  db.m.PutPage(p);
+  EXPECT_THROW(db.m.ApplyChanges(kSession), std::runtime_error);
+  db.m.CancelChanges(kSession);
+  db.m.SetCommitHookForTest(nullptr);
+  db.AddCommitted(2);
+  EXPECT_EQ(ReadAll(path_)[42], 1);
+  db.m.CloseDatabaseFile();
+  EXPECT_TRUE(db.Open({"", 0}));
 }
 
 TEST_F(RzvDiskPagesTest, MultiUserRevalidationSeesOtherWriters) {
