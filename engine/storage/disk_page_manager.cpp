@@ -561,11 +561,29 @@ void RzvDiskPageManager::AllocatePageNo(RzvPage* page) {
 
 void RzvDiskPageManager::FreePageNo(int32_t page_no) {
   CheckOpen(10459);
-  // Other processes' caches see the page as changed from now on.
-  uint8_t bytes[4];
-  StoreLE<int32_t>(bytes, kFailedPageVersion);
-  file_.WriteBuffer(bytes, PageOffset(page_no) + kPageVersionOffset, 4, 20198);
-  free_space_->FreePageNo(page_no);
+  // One header lock over the stamp and the release, and the number checked
+  // first, so the stamp never lands on a page that is not this file's or that
+  // another process has just been given.
+  LockHeader(20232);
+  try {
+    ReadHeader();
+    CheckAddressable(page_no);
+    // Other processes' caches see the page as changed from now on.
+    uint8_t bytes[4];
+    StoreLE<int32_t>(bytes, kFailedPageVersion);
+    file_.WriteBuffer(bytes, PageOffset(page_no) + kPageVersionOffset, 4, 20198);
+    free_space_->FreePageNo(page_no);
+  } catch (...) {
+    UnlockHeader();
+    throw;
+  }
+  UnlockHeader();
+}
+
+void RzvDiskPageManager::CheckAddressable(int32_t page_no) const {
+  if (page_no < 0 || page_no >= header_.total_page_count)
+    throw RzvException::Format(30431, "Page: %d cannot be addressed. TotalPageCount=%d", page_no,
+                               header_.total_page_count);
 }
 
 bool RzvDiskPageManager::ReadPage(RzvPage* page) {
@@ -600,6 +618,8 @@ void RzvDiskPageManager::WritePage(RzvPage* page) {
 void RzvDiskPageManager::DeletePage(int32_t session_id, int32_t page_no) {
   if (IsSystemPage(page_no))
     throw RzvException::Format(30434, "Cannot delete PFS or EAM page. PageNo=%d", page_no);
+  // Refused now rather than half-way through the commit that would free it.
+  if (page_no >= 0 && page_no >= GetTotalPageCount()) CheckAddressable(page_no);
   RzvPageManager::DeletePage(session_id, page_no);
 }
 

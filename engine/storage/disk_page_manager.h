@@ -201,6 +201,8 @@ class RzvDiskPageManager : public RzvPageManager,
   // Cipher and free-space manager for the headers just created or read.
   void StartPageAccess();
   bool StoresEncrypted(const RzvPage* page) const;
+  // 30431 unless page_no lies inside the file as the header last read says.
+  void CheckAddressable(int32_t page_no) const;
 
   // RzvFreeSpaceHost.
   void ReloadHeader(int32_t* last_used_page_no, int32_t* total_page_count) override;

@@ -167,10 +167,16 @@ TEST_F(RzvDiskPagesTest, SystemPagesAreRefusedAndUnreadablePagesAreMarked) {
     EXPECT_EQ(CodeOf([&] { db.m.GetPage(kSession, no, false, kAnyPageType); }), 30434);
     EXPECT_EQ(CodeOf([&] { db.m.DeletePage(kSession, no); }), 30434);
   }
-  // Beyond the end of the file: the read fails quietly, the page is invalid.
+  // Beyond the end of the file: the read fails quietly, the page is invalid;
+  // deleting it is refused before anything is written.
   RzvPage* p = db.m.GetPage(kSession, 100, false, kAnyPageType);
   EXPECT_EQ(p->Header().PageVersion(), kFailedPageVersion);
   db.m.PutPage(p);
+  const auto before = ReadAll(path_);
+  EXPECT_EQ(CodeOf([&] { db.m.DeletePage(kSession, 100); }), 30431);
+  EXPECT_EQ(CodeOf([&] { db.m.FreePageNo(100); }), 30431);
+  EXPECT_FALSE(db.m.HasChanges(kSession));
+  EXPECT_EQ(ReadAll(path_), before);
 }
 
 TEST_F(RzvDiskPagesTest, FreedPagesAreStampedAndReused) {
