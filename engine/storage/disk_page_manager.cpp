@@ -600,6 +600,9 @@ bool RzvDiskPageManager::ReadPage(RzvPage* page) {
 
 void RzvDiskPageManager::WritePage(RzvPage* page) {
   CheckOpen(10459);
+  // A page outside the file (one whose read failed) would grow the file
+  // behind the free-space maps' back.
+  CheckAddressable(page->PageNo());
   RzvPageHeader header = page->Header();
   header.BumpPageVersion();
   const int64_t pos = PageOffset(page->PageNo());

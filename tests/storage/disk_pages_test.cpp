@@ -177,6 +177,11 @@ TEST_F(RzvDiskPagesTest, SystemPagesAreRefusedAndUnreadablePagesAreMarked) {
   EXPECT_EQ(CodeOf([&] { db.m.FreePageNo(100); }), 30431);
   EXPECT_FALSE(db.m.HasChanges(kSession));
   EXPECT_EQ(ReadAll(path_), before);
+  p = db.m.GetPage(kSession, 100, false, kAnyPageType);
+  p->SetDirty(true);
+  db.m.PutPage(p);
+  EXPECT_EQ(CodeOf([&] { db.m.ApplyChanges(kSession); }), 30431);
+  EXPECT_EQ(ReadAll(path_).size(), before.size());
 }
 
 TEST_F(RzvDiskPagesTest, FreedPagesAreStampedAndReused) {
