@@ -125,6 +125,7 @@ RzvDateTime LoadDateTime(S type, const uint8_t* v) {
 
 // A number as the given date kind, by the conversion rules of typed values.
 int32_t LoadDatePart(S kind, S type, const uint8_t* v) {
+  if (type == kind) return LoadLE<int32_t>(v);
   if (IsFloatType(type) || type == S::kCurrency) {
     double d = std::trunc(LoadDouble(type, v));
     if (kind == S::kTime) d = std::fmod(d, kRzvMsPerDay);

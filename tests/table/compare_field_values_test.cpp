@@ -4,6 +4,7 @@
 
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/storage/byte_order.h"
@@ -234,6 +235,38 @@ TEST(CollatorTest, AsciiTablesAgreeWithTheCollator) {
   const auto* hrad = reinterpret_cast<const uint8_t*>("hrad");
   EXPECT_EQ(czech.CompareAnsi(chata, hrad, -1, false), 1);
   EXPECT_EQ(RzvCollator("root").CompareAnsi(chata, hrad, -1, false), -1);
+}
+
+// One collator serves every thread; the ICU path and the tables alike.
+TEST(CollatorTest, SharedAcrossThreads) {
+  RzvCollator coll("root");
+  const std::vector<std::pair<std::string, std::string>> pairs = {
+      {"Orvanel entry 042", "ORVANEL entry 047"}, {"caf\xE9", "cafe"}, {"\xC9t\xE9", "\xE9t\xE9"}};
+  std::vector<int> expected;
+  for (const auto& [a, b] : pairs) {
+    for (bool ci : {false, true}) {
+      expected.push_back(coll.CompareAnsi(reinterpret_cast<const uint8_t*>(a.c_str()),
+                                          reinterpret_cast<const uint8_t*>(b.c_str()), -1, ci));
+    }
+  }
+  std::vector<std::thread> threads;
+  std::atomic<int> mismatches{0};
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      for (int round = 0; round < 2000; ++round) {
+        size_t k = 0;
+        for (const auto& [a, b] : pairs) {
+          for (bool ci : {false, true}) {
+            int r = coll.CompareAnsi(reinterpret_cast<const uint8_t*>(a.c_str()),
+                                     reinterpret_cast<const uint8_t*>(b.c_str()), -1, ci);
+            if (r != expected[k++]) ++mismatches;
+          }
+        }
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(mismatches.load(), 0);
 }
 
 TEST(CollatorTest, LocaleNamesFromTheEnvironment) {
