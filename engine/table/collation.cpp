@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -88,6 +90,23 @@ class Utf16Buffer {
   char16_t inline_[kInline];
   std::u16string heap_;
 };
+
+constexpr uint64_t kOnes = 0x0101010101010101;
+constexpr uint64_t kHighBits = 0x8080808080808080;
+
+// Word operations on eight characters below 0x80 each; no sum carries from
+// one byte into the next.
+uint64_t LowerAsciiLetters(uint64_t x) {
+  uint64_t from_a = (x + 0x3F * kOnes) & kHighBits;  // byte >= 'A'
+  uint64_t past_z = (x + 0x25 * kOnes) & kHighBits;  // byte > 'Z'
+  return x | ((from_a & ~past_z) >> 2);
+}
+bool HasControl(uint64_t x) {  // a byte below 0x20, or 0x7F
+  return ((~(x + 0x60 * kOnes) | (x + kOnes)) & kHighBits) != 0;
+}
+char AsciiLower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+}
 
 std::mutex& DefaultMutex() {
   static std::mutex m;
@@ -226,9 +245,22 @@ void RzvCollator::BuildAsciiTables() {
     }
   }
 
+  bool words = true;
+  for (char c = 0x20; c < 0x7F && words; ++c) {
+    words = primary_[static_cast<int>(c)] != 0;
+    for (char d = 0x20; d < 0x7F && words; ++d) {
+      bool same_primary = primary_[static_cast<int>(c)] == primary_[static_cast<int>(d)];
+      words = same_primary == (AsciiLower(c) == AsciiLower(d));
+    }
+  }
+  for (int c = 'A'; c <= 'Z' && words; ++c) {
+    words = keys_[0][c] != keys_[0][c + 32] && keys_[1][c] == keys_[1][c + 32];
+  }
+
   // The tables must reproduce the collator on every pair of characters and
-  // on a spread of short strings, with and without case.
+  // on a spread of short and longer strings, with and without case.
   ascii_tables_ = true;
+  ascii_words_ = words;
   std::vector<std::u16string> samples;
   for (char16_t c : chars) samples.push_back(std::u16string(1, c));
   for (char16_t c : u"aAbZz09 -'_.") {
@@ -237,15 +269,30 @@ void RzvCollator::BuildAsciiTables() {
       if (d != 0) samples.push_back(std::u16string{c, d});
     }
   }
+  for (const char16_t* text : {u"Orvanel entry 042", u"ORVANEL entry 047", u"orvanel Entry 042",
+                               u"Orvanel entry 04", u"Orvanel-entry 042", u"Orvanel entrz 042",
+                               u"Orvanel entry 042 and more", u"Orvanel\tentry 042"}) {
+    samples.push_back(text);
+  }
   for (const auto& x : samples) {
     for (const auto& y : samples) {
       for (bool ci : {false, true}) {
+        int expected = CompareIcu(x.data(), static_cast<int32_t>(x.size()), y.data(),
+                                  static_cast<int32_t>(y.size()), ci);
         int fast = 0;
         CompareAscii(x.c_str(), y.c_str(), -1, ci, &fast);
-        if (fast != CompareIcu(x.data(), static_cast<int32_t>(x.size()), y.data(),
-                               static_cast<int32_t>(y.size()), ci)) {
+        if (fast != expected) {
           ascii_tables_ = false;
+          ascii_words_ = false;
           return;
+        }
+        std::string nx(x.begin(), x.end());
+        std::string ny(y.begin(), y.end());
+        if (ascii_words_ &&
+            (!CompareAsciiWords(reinterpret_cast<const uint8_t*>(nx.c_str()),
+                                reinterpret_cast<const uint8_t*>(ny.c_str()), -1, ci, &fast) ||
+             fast != expected)) {
+          ascii_words_ = false;
         }
       }
     }
@@ -258,7 +305,7 @@ void RzvCollator::BuildAsciiTables() {
 // text needs the collator.
 template <typename Unit>
 bool RzvCollator::CompareAscii(const Unit* a, const Unit* b, int32_t length, bool ignore_case,
-                               int* result) const {
+                               int* result, uint32_t i, int tie) const {
   const uint16_t* keys = keys_[ignore_case ? 1 : 0];
   auto key = [keys](uint32_t c) -> uint32_t {
     if constexpr (sizeof(Unit) == 1) {
@@ -268,8 +315,7 @@ bool RzvCollator::CompareAscii(const Unit* a, const Unit* b, int32_t length, boo
     }
   };
   const uint32_t n = static_cast<uint32_t>(length);  // -1: no limit
-  int tie = 0;
-  for (uint32_t i = 0; i != n; ++i) {
+  for (; i != n; ++i) {
     uint32_t ca = a[i];
     uint32_t cb = b[i];
     if (ca == cb) {
@@ -305,6 +351,44 @@ bool RzvCollator::CompareAscii(const Unit* a, const Unit* b, int32_t length, boo
   return true;
 }
 
+// Eight characters at a time while both texts go on: identical words are
+// skipped; in a differing word the first byte whose lower-case forms differ
+// decides at the primary level, and a byte before it that differs only in
+// case decides the tertiary tie. Words with controls, and the rest of the
+// texts, go through CompareAscii.
+bool RzvCollator::CompareAsciiWords(const uint8_t* a, const uint8_t* b, int32_t length,
+                                    bool ignore_case, int* result) const {
+  const auto* sa = reinterpret_cast<const char*>(a);
+  const auto* sb = reinterpret_cast<const char*>(b);
+  size_t la = length < 0 ? std::strlen(sa) : strnlen(sa, static_cast<size_t>(length));
+  size_t lb = length < 0 ? std::strlen(sb) : strnlen(sb, static_cast<size_t>(length));
+  size_t m = std::min(la, lb);
+  const uint16_t* keys = keys_[ignore_case ? 1 : 0];
+  int tie = 0;
+  size_t i = 0;
+  for (; i + 8 <= m; i += 8) {
+    uint64_t wa = LoadLE<uint64_t>(a + i);
+    uint64_t wb = LoadLE<uint64_t>(b + i);
+    if (((wa | wb) & kHighBits) != 0) return false;
+    if (wa == wb) continue;
+    if (HasControl(wa) || HasControl(wb)) break;
+    uint64_t primary = LowerAsciiLetters(wa) ^ LowerAsciiLetters(wb);
+    unsigned first = static_cast<unsigned>(std::countr_zero(wa ^ wb)) / 8;
+    unsigned first_primary =
+        primary != 0 ? static_cast<unsigned>(std::countr_zero(primary)) / 8 : 8;
+    if (tie == 0 && first < first_primary) {
+      uint32_t ka = keys[a[i + first]];
+      uint32_t kb = keys[b[i + first]];
+      if (ka != kb) tie = ka < kb ? -1 : 1;
+    }
+    if (primary != 0) {
+      *result = keys[a[i + first_primary]] < keys[b[i + first_primary]] ? -1 : 1;
+      return true;
+    }
+  }
+  return CompareAscii(a, b, length, ignore_case, result, static_cast<uint32_t>(i), tie);
+}
+
 int RzvCollator::CompareIcu(const char16_t* a, int32_t la, const char16_t* b, int32_t lb,
                             bool ignore_case) const {
   if (ignore_case) {
@@ -321,7 +405,10 @@ int RzvCollator::CompareIcu(const char16_t* a, int32_t la, const char16_t* b, in
 int RzvCollator::CompareAnsi(const uint8_t* a, const uint8_t* b, int32_t length,
                              bool ignore_case) const {
   int result = 0;
-  if (ascii_tables_ && CompareAscii(a, b, length, ignore_case, &result)) return result;
+  if (ascii_words_ ? CompareAsciiWords(a, b, length, ignore_case, &result)
+                   : ascii_tables_ && CompareAscii(a, b, length, ignore_case, &result)) {
+    return result;
+  }
   return CompareAnsiIcu(a, b, length, ignore_case);
 }
 

@@ -53,11 +53,15 @@ class RzvCollator {
 
   const std::string& Locale() const { return locale_; }
   bool HasAsciiTables() const { return ascii_tables_; }
+  bool HasAsciiWords() const { return ascii_words_; }
 
  private:
+  // i and tie resume a comparison whose first i characters are settled.
   template <typename Unit>
-  bool CompareAscii(const Unit* a, const Unit* b, int32_t length, bool ignore_case,
-                    int* result) const;
+  bool CompareAscii(const Unit* a, const Unit* b, int32_t length, bool ignore_case, int* result,
+                    uint32_t i = 0, int tie = 0) const;
+  bool CompareAsciiWords(const uint8_t* a, const uint8_t* b, int32_t length, bool ignore_case,
+                         int* result) const;
   static const RzvCollator& InitDefault();
   int CompareAnsiIcu(const uint8_t* a, const uint8_t* b, int32_t length, bool ignore_case) const;
   int CompareIcu(const char16_t* a, int32_t la, const char16_t* b, int32_t lb,
@@ -69,6 +73,11 @@ class RzvCollator {
   std::string locale_;
   UCollator* collator_ = nullptr;
   bool ascii_tables_ = false;
+  // Printable ASCII characters share a primary weight exactly when they are
+  // the same letter in either case, and the two cases differ at the
+  // tertiary level: then eight characters at a time can be settled with
+  // word operations.
+  bool ascii_words_ = false;
   // Dense rank of each ASCII character's primary weight (0: ignorable, which
   // leaves the comparison to ICU), and of its tertiary weight among the
   // characters of equal primary weight, as is and after case folding.

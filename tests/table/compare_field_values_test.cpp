@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <random>
 #include <string>
 #include <thread>
@@ -208,17 +209,24 @@ TEST(CollatorTest, AsciiTablesAgreeWithTheCollator) {
     RzvCollator coll(locale);
     if (std::string(locale) == "root" || std::string(locale) == "en_US") {
       EXPECT_TRUE(coll.HasAsciiTables()) << locale;
+      EXPECT_TRUE(coll.HasAsciiWords()) << locale;
     }
     if (std::string(locale) == "cs") {
       EXPECT_FALSE(coll.HasAsciiTables());  // "ch" is a contraction
     }
-    for (int i = 0; i < 20000; ++i) {
+    for (int i = 0; i < 30000; ++i) {
       std::string a, b;
-      size_t common = rng() % 4;
+      // Mostly one word apart in case, sometimes in a character, at any
+      // distance from the start.
+      size_t common = rng() % 20;
       for (size_t k = 0; k < common; ++k) a += alphabet[rng() % alphabet.size()];
       b = a;
-      for (size_t k = rng() % 4; k > 0; --k) a += alphabet[rng() % alphabet.size()];
-      for (size_t k = rng() % 4; k > 0; --k) b += alphabet[rng() % alphabet.size()];
+      for (char& c : b) {
+        if (rng() % 8 == 0)
+          c = static_cast<char>(std::isupper(c) ? std::tolower(c) : std::toupper(c));
+      }
+      for (size_t k = rng() % 12; k > 0; --k) a += alphabet[rng() % alphabet.size()];
+      for (size_t k = rng() % 12; k > 0; --k) b += alphabet[rng() % alphabet.size()];
       bool ci = rng() % 2;
       std::u16string wa(a.begin(), a.end()), wb(b.begin(), b.end());
       int expected = coll.CompareUtf16(wa, wb, ci);
