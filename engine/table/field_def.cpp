@@ -19,42 +19,34 @@ void RzvFieldDef::SetType(RzvDeclaredType type, int32_t size) {
     throw RzvException::Format(30500, "Unsupported data type '%s'", DeclaredTypeName(type));
   }
   int32_t memory_size = StorageDataSize(storage, size);
+  RzvVariant default_value = ConvertDefault(default_value_, storage);
   data_type_ = type;
   storage_type_ = storage;
   size_ = size;
   memory_data_size_ = memory_size;
   disk_data_size_ = IsBlobStorageType(storage) ? kBlobReferenceSize : memory_size;
-  if (default_value_.Type() != storage) {
-    if (default_value_.IsNull()) {
-      default_value_.SetNull(storage);
-    } else {
-      // Keep the default in the new type where it converts; drop it where not.
-      try {
-        default_value_.CastTo(storage);
-      } catch (const RzvException&) {
-        default_value_.SetNull(storage);
-      }
-    }
-    DeriveDefaultExpression();
+  default_value_ = std::move(default_value);
+  DeriveDefaultExpression();
+}
+
+RzvVariant RzvFieldDef::ConvertDefault(const RzvVariant& value, RzvStorageType storage) {
+  if (storage == RzvStorageType::kUnknown || value.Type() == storage) return value;
+  RzvVariant converted(storage);
+  if (value.IsNull()) return converted;
+  try {
+    converted.Assign(value, true);
+  } catch (const RzvException&) {
+    // Text that does not read as the field's type may be an expression (a
+    // current-date call for a DATE field); kept as text, it is converted or
+    // refused when a record takes it.
+    if (!IsStringStorageType(value.Type())) throw;
+    return value;
   }
+  return converted;
 }
 
 void RzvFieldDef::SetDefaultValue(const RzvVariant& value) {
-  RzvVariant converted = value;
-  if (!value.IsNull() && storage_type_ != RzvStorageType::kUnknown &&
-      value.Type() != storage_type_) {
-    try {
-      converted = RzvVariant(storage_type_);
-      converted.Assign(value, true);
-    } catch (const RzvException&) {
-      // Text that does not read as the field's type may be an expression
-      // (a current-date call for a DATE field); kept as text, it is converted
-      // or refused when a record takes it.
-      if (!IsStringStorageType(value.Type())) throw;
-      converted = value;
-    }
-  }
-  default_value_ = std::move(converted);
+  default_value_ = ConvertDefault(value, storage_type_);
   DeriveDefaultExpression();
 }
 

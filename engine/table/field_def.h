@@ -25,9 +25,11 @@ class RzvFieldDef : public RzvMetaObjectDef {
   RzvDeclaredType DataType() const { return data_type_; }
   RzvStorageType StorageType() const { return storage_type_; }
   int32_t Size() const { return size_; }
-  // Derives the storage type and both data sizes. Raises "Unsupported data
-  // type '%s'" for a declared type without a storage type, and the data size
-  // errors of StorageDataSize; the definition is unchanged on failure.
+  // Derives the storage type and both data sizes and converts the default
+  // value as SetDefaultValue does. Raises "Unsupported data type '%s'" for a
+  // declared type without a storage type, the data size errors of
+  // StorageDataSize and a default's conversion error; the definition is
+  // unchanged on failure.
   void SetType(RzvDeclaredType type, int32_t size);
 
   // Kept only for BLOB storage types.
@@ -108,6 +110,7 @@ class RzvFieldDef : public RzvMetaObjectDef {
   bool has_default_expression_ = false;
 
   void DeriveDefaultExpression();
+  static RzvVariant ConvertDefault(const RzvVariant& value, RzvStorageType storage);
 
   int32_t memory_data_size_ = 0;
   int32_t disk_data_size_ = 0;

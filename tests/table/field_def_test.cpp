@@ -223,6 +223,30 @@ TEST_F(DefaultExpressionTest, ExpressionsAreEvaluatedPerRecordAndLiteralsCopied)
   EXPECT_FALSE(copy.HasDefaultExpression());
 }
 
+TEST(FieldDefTest, ChangingTheTypeConvertsTheDefault) {
+  RzvFieldDef number("N", D::kInteger);
+  RzvVariant five;
+  five.SetAsInteger(5);
+  number.SetDefaultValue(five);
+  number.SetType(D::kFloat, 0);
+  EXPECT_EQ(number.DefaultValue().Type(), RzvStorageType::kFloat);
+  EXPECT_EQ(number.DefaultValue().AsFloat(), 5.0);
+
+  // Text that is no date stays text: it may be an expression.
+  RzvFieldDef day("D", D::kString, 10);
+  day.SetDefaultValue(Text("Today()"));
+  day.SetType(D::kDate, 0);
+  EXPECT_EQ(day.DefaultValue().AsString(), "Today()");
+
+  RzvFieldDef date("When", D::kDate);
+  RzvVariant jan1;
+  jan1.SetAsDate(738000);
+  date.SetDefaultValue(jan1);
+  EXPECT_THROW(date.SetType(D::kBlob, 0), RzvException);
+  EXPECT_EQ(date.DataType(), D::kDate);
+  EXPECT_EQ(date.DefaultValue().AsDate(), 738000);
+}
+
 TEST_F(DefaultExpressionTest, WithoutEvaluatorTextDefaultsAreLiteralsAndTooLongOnesRaise) {
   RzvFieldDefs defs;
   defs.Add(RzvFieldDef("Day", D::kString, 7)).SetDefaultValue(Text("Today()"));
