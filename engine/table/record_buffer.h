@@ -53,8 +53,9 @@ void WriteFieldValue(const RzvFieldDefs& defs, int field_no, const void* source,
 // keep no value in the record and get no default here.
 void InitWorkingRecord(const RzvFieldDefs& defs, uint8_t* record, bool apply_defaults);
 
-// The two layout conversions. The destination is zeroed first, so a BLOB
-// field's in-memory handle reads 0 after StoredToWorkingRecord.
+// The two layout conversions, between distinct buffers. The destination is
+// zeroed first, so a BLOB field's in-memory handle reads 0 after
+// StoredToWorkingRecord.
 void StoredToWorkingRecord(const RzvFieldDefs& defs, const uint8_t* stored, uint8_t* working);
 void WorkingToStoredRecord(const RzvFieldDefs& defs, const uint8_t* working, uint8_t* stored);
 
