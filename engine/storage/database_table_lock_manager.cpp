@@ -243,7 +243,7 @@ void RzvDatabaseTableLockManager::LockTableForOpen(int32_t session_id,
                                                    const std::string& table_name,
                                                    bool exclusive_open) {
   const int32_t kind = exclusive_open ? kRzvTableLockExclusive : kRzvTableLockOpen;
-  if (LockTable(session_id, lock_file, kind, kOpenTableAttempts)) return;
+  if (LockTable(session_id, lock_file, kind, open_attempts_)) return;
   if (exclusive_open) {
     throw RzvException::Format(
         20208,

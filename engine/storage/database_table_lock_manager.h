@@ -58,8 +58,10 @@ class RzvDatabaseTableLockManager {
   bool IsExclusive() const { return exclusive_; }
   // Retries of a lock file's mutex when a lock is released (4500 x 20 ms).
   void SetMutexRetry(RzvLockRetry retry) { mutex_retry_ = retry; }
-  // Attempts of the kind-4 locks that BeforeCommit takes.
+  // Attempts of the kind-4 locks that BeforeCommit takes (kCommitAttempts).
   void SetCommitAttempts(RzvLockAttempts attempts) { commit_attempts_ = attempts; }
+  // Attempts of LockTableForOpen (kOpenTableAttempts).
+  void SetOpenTableAttempts(RzvLockAttempts attempts) { open_attempts_ = attempts; }
 
   // False when the lock could not be had within the attempts, or when kind 2
   // is asked for again. keep_record_locks is kept with a new entry (see
@@ -71,8 +73,8 @@ class RzvDatabaseTableLockManager {
   // Undoes one LockTable. 20202 when the lock is not held.
   void UnlockTable(int32_t session_id, RzvInternalDBDirectAccessFile& lock_file, int32_t kind);
 
-  // Kind 0 (shared) or kind 6 (exclusive) for opening a table, with
-  // kOpenTableAttempts; failure raises 20209 / 20208 naming the table.
+  // Kind 0 (shared) or kind 6 (exclusive) for opening a table; failure raises 20209 / 20208 naming
+  // the table.
   void LockTableForOpen(int32_t session_id, RzvInternalDBDirectAccessFile& lock_file,
                         const std::string& table_name, bool exclusive_open);
 
@@ -131,6 +133,7 @@ class RzvDatabaseTableLockManager {
   const bool exclusive_;
   RzvLockRetry mutex_retry_;
   RzvLockAttempts commit_attempts_ = kCommitAttempts;
+  RzvLockAttempts open_attempts_ = kOpenTableAttempts;
   mutable std::mutex mutex_;
   std::unordered_map<int32_t, RzvTableLockList> sessions_;
   std::mt19937 random_;

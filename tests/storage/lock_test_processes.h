@@ -165,6 +165,7 @@ class LockTestConnection {
     locks_ = std::make_unique<RzvDatabaseTableLockManager>(db.max_connections, false);
     locks_->SetMutexRetry(kShortRetry);
     locks_->SetCommitAttempts({std::chrono::milliseconds(2), 3});
+    locks_->SetOpenTableAttempts({std::chrono::milliseconds(2), 3});
     for (int32_t page : db.table_lock_pages) {
       tables_.push_back(std::make_unique<RzvInternalDBDirectAccessFile>(pm_, pm_.PageSize(),
                                                                         RzvPageType::kTableLocks));
