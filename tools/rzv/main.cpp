@@ -21,6 +21,7 @@
 #include "engine/storage/disk_page_manager.h"
 #include "engine/storage/exception.h"
 #include "engine/storage/page_header.h"
+#include "tools/rzv/sessions_info.h"
 
 namespace {
 
@@ -163,6 +164,7 @@ int InfoCommand(const std::vector<std::string>& argv) {
     rzv::RzvDatabaseSystemFiles system_files(manager);
     system_files.Open();
     std::printf("MaxConnections: %d\n", system_files.MaxConnections());
+    rzv::tool::PrintSessionsInfo(stdout, manager, system_files.SessionsFile().StartPageNo());
     const auto& tables = system_files.TableList().Entries();
     std::printf("Tables: %zu\n", tables.size());
     for (const auto& t : tables) {
