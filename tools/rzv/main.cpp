@@ -164,13 +164,13 @@ int InfoCommand(const std::vector<std::string>& argv) {
     rzv::RzvDatabaseSystemFiles system_files(manager);
     system_files.Open();
     std::printf("MaxConnections: %d\n", system_files.MaxConnections());
-    rzv::tool::PrintSessionsInfo(stdout, manager, system_files.SessionsFile().StartPageNo());
     const auto& tables = system_files.TableList().Entries();
     std::printf("Tables: %zu\n", tables.size());
     for (const auto& t : tables) {
       std::printf("Table: %s id=%d metadata=%d most-updated=%d locks=%d\n", t.name.c_str(),
                   t.table_id, t.metadata_page_no, t.most_updated_page_no, t.lock_file_page_no);
     }
+    rzv::tool::PrintSessionsInfo(stdout, manager, system_files.SessionsFile().StartPageNo());
   } catch (const rzv::RzvException& ex) {
     std::printf("SystemFiles: unreadable: %s\n", ex.what());
   }
