@@ -199,11 +199,6 @@ void RzvDatabaseTableLockManager::ReleaseEntry(int32_t session_id, int32_t table
   RzvTableLockList& list = sessions_[session_id];
   RzvTableLockEntry* gone = list.Find(table, kind);
   RzvInternalDBDirectAccessFile& lock_file = *gone->lock_file;
-  auto fail = [&]() {
-    gone->count = 1;
-    if (error_code == 20206) throw RzvException(20206, "Cannot unlock record");
-    throw RzvException(20204, "Cannot unlock table");
-  };
 
   // Entries that lean on the one going away and must get their own bytes.
   std::vector<RzvTableLockEntry*> orphans;
@@ -213,27 +208,44 @@ void RzvDatabaseTableLockManager::ReleaseEntry(int32_t session_id, int32_t table
     if (!backs_others || &e == gone || e.table != table || e.holds_byte) continue;
     orphans.push_back(&e);
   }
-  const bool touches_file = gone->holds_byte || !orphans.empty();
-  if (touches_file) {
-    // Releasing is safe even without the mutex (it only frees), so a mutex
-    // that stays locked delays the release but does not prevent it.
-    MutexByte mutex(lock_file);
-    mutex.TryWithRetry(mutex_retry_);
-    for (RzvTableLockEntry* e : orphans) {
-      const bool backed = e->kind == kRzvTableLockRecord ? list.ExemptsRecordLocks(table, gone)
-                                                         : list.IsCovered(table, e->kind, gone);
-      if (backed) continue;
-      // No check against the other sessions: the byte being released kept
-      // out everything this kind must keep out.
-      if (!lock_file.LockByte(BytePosition(e->kind, session_id))) fail();
-      e->holds_byte = true;
-      if (e->kind == kRzvTableLockRecord) {
-        uint8_t id[RzvRecordLockId::kSize];
-        e->record.Store(id);
-        lock_file.DirectWriteBuffer(id, RecordIdPosition(session_id), RzvRecordLockId::kSize);
+  if (gone->holds_byte || !orphans.empty()) {
+    const int32_t count = gone->count;
+    try {
+      // Releasing is safe even without the mutex (it only frees), so a mutex
+      // that stays locked delays the release but does not prevent it.
+      MutexByte mutex(lock_file);
+      mutex.TryWithRetry(mutex_retry_);
+      bool released = true;
+      for (RzvTableLockEntry* e : orphans) {
+        const bool backed = e->kind == kRzvTableLockRecord ? list.ExemptsRecordLocks(table, gone)
+                                                           : list.IsCovered(table, e->kind, gone);
+        if (backed) continue;
+        // No check against the other sessions: the covering byte being
+        // released kept out everything this kind must keep out. (A record
+        // lock exempted by kind 3 may meet another session's lock on the same
+        // record; both were granted already.)
+        if (!lock_file.LockByte(BytePosition(e->kind, session_id))) {
+          released = false;
+          break;
+        }
+        e->holds_byte = true;
+        if (e->kind == kRzvTableLockRecord) {
+          uint8_t id[RzvRecordLockId::kSize];
+          e->record.Store(id);
+          lock_file.DirectWriteBuffer(id, RecordIdPosition(session_id), RzvRecordLockId::kSize);
+        }
       }
+      if (released && gone->holds_byte)
+        released = lock_file.UnlockByte(BytePosition(kind, session_id));
+      if (!released) {
+        if (error_code == 20206) throw RzvException(20206, "Cannot unlock record");
+        throw RzvException(20204, "Cannot unlock table");
+      }
+    } catch (...) {
+      // The entry stays, so that the caller may try again.
+      gone->count = std::max(count, 1);
+      throw;
     }
-    if (gone->holds_byte && !lock_file.UnlockByte(BytePosition(kind, session_id))) fail();
   }
   list.Remove(table, kind);
 }

@@ -105,6 +105,22 @@ TEST_F(DatabaseTableLockManagerTest, CommitLockWaitsForAReaderInAnotherProcess) 
   EXPECT_EQ(reader.Line(), "done");
 }
 
+TEST_F(DatabaseTableLockManagerTest, AWaitingSessionLetsTheOthersOfItsProcessGoOn) {
+  LockTestConnection c(db_, true);
+  RzvDatabaseTableLockManager& m = c.Locks();
+  ASSERT_TRUE(m.LockTable(0, c.Table(), kRzvTableLockRead, kOneTry));
+  bool got = false;
+  std::thread waiter([&] {
+    got = m.LockTable(1, c.Table(), kRzvTableLockCommit, {milliseconds(10), 100});
+  });
+  std::this_thread::sleep_for(milliseconds(30));
+  // Only possible while the waiter sleeps outside the critical section;
+  // otherwise this blocks until the waiter has given up.
+  m.UnlockTable(0, c.Table(), kRzvTableLockRead);
+  waiter.join();
+  EXPECT_TRUE(got);
+}
+
 TEST_F(DatabaseTableLockManagerTest, RecordLocksOfTwoProcesses) {
   ChildProcess other([&](ChildProcess& self) {
     LockTestConnection c(db_, true);
