@@ -64,7 +64,8 @@ class RzvDatabaseTableLockManager {
   void SetOpenTableAttempts(RzvLockAttempts attempts) { open_attempts_ = attempts; }
 
   // False when the lock could not be had within the attempts, or when kind 2
-  // is asked for again. keep_record_locks is kept with a new entry (see
+  // is asked for again. 20200 for a session id outside 0..N-1 or a lock file
+  // not made for N connections. keep_record_locks is kept with a new entry (see
   // RzvTableLockEntry); with no_writers_admits_write, another session's kind
   // 2 does not keep out a wanted kind 3. Kind 5 is LockRecord's: 20203.
   bool LockTable(int32_t session_id, RzvInternalDBDirectAccessFile& lock_file, int32_t kind,
@@ -73,8 +74,8 @@ class RzvDatabaseTableLockManager {
   // Undoes one LockTable. 20202 when the lock is not held.
   void UnlockTable(int32_t session_id, RzvInternalDBDirectAccessFile& lock_file, int32_t kind);
 
-  // Kind 0 (shared) or kind 6 (exclusive) for opening a table; failure raises 20209 / 20208 naming
-  // the table.
+  // Kind 0 (shared) or kind 6 (exclusive) for opening a table; failure
+  // raises 20209 / 20208 naming the table.
   void LockTableForOpen(int32_t session_id, RzvInternalDBDirectAccessFile& lock_file,
                         const std::string& table_name, bool exclusive_open);
 
