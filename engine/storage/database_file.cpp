@@ -324,6 +324,8 @@ bool RzvDatabaseFile::LockByte(int64_t count, int64_t position) {
   // A failed lock is always reported as failed, even when the handle was
   // lost: mutual exclusion must never rest on a lock nobody holds.
   if (!LockRange(count, position, fd_writable_ ? F_WRLCK : F_RDLCK)) return false;
+  // Taken anew on this descriptor: no longer a lock the kernel dropped.
+  lost_.erase({position, count});
   held_.emplace(position, count);
   return true;
 }

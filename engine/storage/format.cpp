@@ -6,17 +6,21 @@ namespace rzv {
 
 namespace {
 
-bool IsFlag(char c) { return c == '-' || c == '+' || c == ' ' || c == '#' || c == '0'; }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsFlag(char c) {
+  return c == '-' || c == '+' || c == ' ' || c == '#' || c == '0';
+}
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
-// Formats one conversion with snprintf; spec is the whole "%...c" text with the
+// Formats one conversion with snprintf; conversion is the whole "%...c" text with the
 // length modifier already chosen to match the value's C type.
 template <typename T>
-std::string FormatOne(const std::string& spec, T value) {
-  int n = std::snprintf(nullptr, 0, spec.c_str(), value);
+std::string FormatOne(const std::string& conversion, T value) {
+  int n = std::snprintf(nullptr, 0, conversion.c_str(), value);
   if (n <= 0) return std::string();
   std::string out(static_cast<size_t>(n) + 1, '\0');
-  std::snprintf(out.data(), out.size(), spec.c_str(), value);
+  std::snprintf(out.data(), out.size(), conversion.c_str(), value);
   out.resize(static_cast<size_t>(n));
   return out;
 }
@@ -48,7 +52,7 @@ std::optional<std::string> RzvFormat(std::string_view tmpl, const std::vector<Rz
     char conv = tmpl[i];
     if (next_arg >= args.size()) return std::nullopt;
     const auto& v = args[next_arg++].value();
-    std::string spec(tmpl.substr(start, i - start));
+    std::string conversion(tmpl.substr(start, i - start));
     switch (conv) {
       case 'd':
       case 'i':
@@ -58,17 +62,17 @@ std::optional<std::string> RzvFormat(std::string_view tmpl, const std::vector<Rz
         if (const auto* s = std::get_if<int64_t>(&v)) {
           char real = conv == 'i' ? 'd' : conv;
           if ((conv == 'x' || conv == 'X' || conv == 'u') && *s >= 0) {
-            out += FormatOne(spec + "ll" + real, static_cast<unsigned long long>(*s));
+            out += FormatOne(conversion + "ll" + real, static_cast<unsigned long long>(*s));
           } else if (conv == 'x' || conv == 'X') {
             // Negative values print as their 32-bit two's complement when they fit.
             uint64_t bits = *s >= INT32_MIN ? static_cast<uint32_t>(*s) : static_cast<uint64_t>(*s);
-            out += FormatOne(spec + "ll" + real, static_cast<unsigned long long>(bits));
+            out += FormatOne(conversion + "ll" + real, static_cast<unsigned long long>(bits));
           } else {
-            out += FormatOne(spec + "lld", static_cast<long long>(*s));
+            out += FormatOne(conversion + "lld", static_cast<long long>(*s));
           }
         } else if (const auto* u = std::get_if<uint64_t>(&v)) {
           char real = (conv == 'd' || conv == 'i') ? 'u' : conv;
-          out += FormatOne(spec + "ll" + real, static_cast<unsigned long long>(*u));
+          out += FormatOne(conversion + "ll" + real, static_cast<unsigned long long>(*u));
         } else {
           return std::nullopt;
         }
@@ -89,13 +93,13 @@ std::optional<std::string> RzvFormat(std::string_view tmpl, const std::vector<Rz
         } else {
           return std::nullopt;
         }
-        out += FormatOne(spec + conv, d);
+        out += FormatOne(conversion + conv, d);
         break;
       }
       case 's': {
         const auto* s = std::get_if<std::string>(&v);
         if (!s) return std::nullopt;
-        out += FormatOne(spec + 's', s->c_str());
+        out += FormatOne(conversion + 's', s->c_str());
         break;
       }
       default:

@@ -238,5 +238,19 @@ TEST_F(RzvDatabaseFileTest, LostHandleIsReconnectedAndItsLocksCountAsReleased) {
   EXPECT_EQ(a.GetSize(), 101);
 }
 
+TEST_F(RzvDatabaseFileTest, RangeRelockedAfterAReconnectIsReallyReleased) {
+  RzvDatabaseFile a, b;
+  a.OpenFile(path_, kRzvAccessReadWrite, kRzvShareReadWrite);
+  b.OpenFile(path_, kRzvAccessReadWrite, kRzvShareReadWrite);
+  ASSERT_TRUE(a.LockByte(1, 360));
+  a.DropHandleForTest();
+  EXPECT_EQ(a.GetSize(), 100);  // reconnects; the lock went with the old descriptor
+  ASSERT_TRUE(a.LockByte(1, 360));
+  EXPECT_TRUE(b.IsByteLocked(360));
+  ASSERT_TRUE(a.UnlockByte(1, 360));
+  EXPECT_FALSE(b.IsByteLocked(360)) << "the new lock must not be mistaken for the lost one";
+  EXPECT_TRUE(a.LockByte(1, 360));
+}
+
 }  // namespace
 }  // namespace rzv
