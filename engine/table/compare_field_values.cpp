@@ -6,7 +6,6 @@
 #include "engine/storage/byte_order.h"
 #include "engine/storage/exception.h"
 #include "engine/table/collation.h"
-#include "engine/table/date_time.h"
 #include "engine/table/extended_float.h"
 #include "engine/table/variant.h"
 #include "engine/table/windows1252.h"
@@ -103,37 +102,6 @@ double LoadDouble(S type, const uint8_t* v) {
   }
 }
 
-// A number or date kind as a DATETIME (day number, milliseconds).
-RzvDateTime LoadDateTime(S type, const uint8_t* v) {
-  switch (type) {
-    case S::kDate:
-      return {LoadLE<int32_t>(v), 0};
-    case S::kTime:
-      return {kRzvEmptyDate, LoadLE<int32_t>(v)};
-    case S::kDateTime:
-      return {LoadLE<int32_t>(v), LoadLE<int32_t>(v + 4)};
-    default:
-      break;
-  }
-  if (IsFloatType(type) || type == S::kCurrency) {
-    double d = LoadDouble(type, v);
-    double day = std::trunc(d);
-    return {static_cast<int32_t>(day), static_cast<int32_t>((d - day) * kRzvMsPerDay)};
-  }
-  return {static_cast<int32_t>(LoadInteger(type, v)), 0};
-}
-
-// A number as the given date kind, by the conversion rules of typed values.
-int32_t LoadDatePart(S kind, S type, const uint8_t* v) {
-  if (type == kind) return LoadLE<int32_t>(v);
-  if (IsFloatType(type) || type == S::kCurrency) {
-    double d = std::trunc(LoadDouble(type, v));
-    if (kind == S::kTime) d = std::fmod(d, kRzvMsPerDay);
-    return static_cast<int32_t>(d);
-  }
-  return static_cast<int32_t>(LoadInteger(type, v));
-}
-
 int CompareSameType(S type, const uint8_t* a, const uint8_t* b, bool ci, int32_t length) {
   switch (type) {
     case S::kChar:
@@ -203,10 +171,13 @@ size_t EncodedSize(S type, const uint8_t* v, int32_t length) {
                              StorageTypeName(t1), StorageTypeName(t2));
 }
 
-// Text meeting a number, Boolean or date kind: both become typed values and
-// are converted to their common type (the text is read as a date, or the
-// other value written as text) by the typed-value conversions.
-int CompareTextWithValue(S t1, const uint8_t* a, S t2, const uint8_t* b, bool ci, int32_t length) {
+// Text meeting a number, Boolean or date kind, and a number or date kind
+// meeting another date kind: both become typed values and are converted to
+// their common type (the text read as a date or the other value written as
+// text, a number taken as a day number or milliseconds) by the typed-value
+// conversions, so that keys order as expressions compare. A float that no
+// day number holds raises the conversion error.
+int CompareInCommonType(S t1, const uint8_t* a, S t2, const uint8_t* b, bool ci, int32_t length) {
   S common = RzvCommonType(t1, t2, true);
   if (common == S::kUnknown) Incompatible(t1, t2);
   auto load = [&](S type, const uint8_t* v) {
@@ -237,7 +208,7 @@ int CompareMixed(S t1, const uint8_t* a, S t2, const uint8_t* b, bool ci, int32_
     return RzvCollator::Default().CompareAnsi(a, b, length, ci);
   }
   if (IsText(t1) || IsText(t2)) {
-    return CompareTextWithValue(t1, a, t2, b, ci, length);
+    return CompareInCommonType(t1, a, t2, b, ci, length);
   }
   if ((num1 || t1 == S::kLogical) && (num2 || t2 == S::kLogical)) {
     if ((t1 == S::kLogical && t2 == S::kCurrency) || (t2 == S::kLogical && t1 == S::kCurrency)) {
@@ -248,16 +219,7 @@ int CompareMixed(S t1, const uint8_t* a, S t2, const uint8_t* b, bool ci, int32_
     return CompareDoubles(LoadDouble(t1, a), LoadDouble(t2, b));
   }
   if ((date1 && (date2 || num2)) || (date2 && num1)) {
-    if (t1 == S::kCurrency || t2 == S::kCurrency) Incompatible(t1, t2);
-    S kind = date1 ? t1 : t2;
-    if (date1 && date2 && t1 != t2) kind = S::kDateTime;
-    if (kind == S::kDateTime) {
-      RzvDateTime x = LoadDateTime(t1, a);
-      RzvDateTime y = LoadDateTime(t2, b);
-      int c = Sign(x.date, y.date);
-      return c != 0 ? c : Sign(x.time, y.time);
-    }
-    return Sign(LoadDatePart(kind, t1, a), LoadDatePart(kind, t2, b));
+    return CompareInCommonType(t1, a, t2, b, ci, length);
   }
   Incompatible(t1, t2);
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cmath>
 #include <random>
 #include <string>
 #include <thread>
@@ -13,6 +14,7 @@
 #include "engine/table/collation.h"
 #include "engine/table/date_time.h"
 #include "engine/table/extended_float.h"
+#include "engine/table/system_formats.h"
 #include "engine/table/windows1252.h"
 
 namespace rzv {
@@ -178,6 +180,37 @@ TEST_F(CompareFieldValuesTest, TextMeetingOtherTypesUsesTheCommonType) {
   ASSERT_TRUE(RzvTryEncodeDate(2024, 1, 1, jan1));
   EXPECT_EQ(Compare({S::kString, Ansi("2024-01-02")}, {S::kDate, Le(jan1)}), 1);
   EXPECT_EQ(Compare({S::kDate, Le(jan1)}, {S::kString, Ansi("2024-01-01")}), 0);
+}
+
+// A number meeting a date kind becomes that date kind exactly as a typed value
+// converts it, so a key comparison and an expression agree; a float that no
+// day number holds is refused instead of being cast blindly.
+TEST_F(CompareFieldValuesTest, NumbersMeetingDateKindsConvertLikeTypedValues) {
+  const int32_t jan5 = 733412;
+  struct Case {
+    Value a, b;
+  };
+  const Case equal[] = {
+      {{S::kFloat, Le<double>(-1000.5)}, {S::kTime, Le<int32_t>(86399000)}},
+      {{S::kFloat, Le<double>(jan5 + 1.0 / 86400000)}, {S::kDateTime, DateTime(jan5, 1)}},
+      {{S::kFloat, Le<double>(jan5 + 999.0 / 86400000)}, {S::kDateTime, DateTime(jan5, 999)}},
+      {{S::kSingle, Le<float>(2.5f)}, {S::kDate, Le<int32_t>(2)}},
+      {{S::kExtended, Extended(jan5 + 0.75)}, {S::kDateTime, DateTime(jan5, 18 * 3600 * 1000)}},
+  };
+  for (const Case& c : equal) {
+    EXPECT_EQ(Compare(c.a, c.b), 0) << &c - equal;
+    EXPECT_EQ(Compare(c.b, c.a), 0) << &c - equal << " reversed";
+  }
+  for (double d : {1e20, -1e20, std::nan(""), HUGE_VAL}) {
+    for (const Value& when :
+         {Value{S::kDate, Le<int32_t>(jan5)}, Value{S::kDateTime, DateTime(jan5, 0)}}) {
+      ExpectError(
+          [&] {
+            Compare({S::kFloat, Le<double>(d)}, when);
+          },
+          kRzvConvertError, "Invalid floating point operation");
+    }
+  }
 }
 
 TEST_F(CompareFieldValuesTest, UncomparableTypesRaise) {
