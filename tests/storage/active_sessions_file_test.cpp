@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "rzv_test_support.h"
 #include "storage/db_test_files.h"
 #include "storage/lock_test_processes.h"
 
@@ -12,6 +13,8 @@ namespace rzv {
 namespace {
 
 using ::rzv::testing::ChildProcess;
+using ::rzv::testing::CodeOf;
+using ::rzv::testing::ExpectError;
 using ::rzv::testing::LockTestConnection;
 using ::rzv::testing::LockTestDatabase;
 using ::rzv::testing::ScratchDir;
@@ -19,15 +22,6 @@ using ::rzv::testing::ScratchDir;
 constexpr const char* kNoSlot =
     "error 20094: Cannot connect session. Maximum connections quantity exceeded or database is "
     "open in single-user mode";
-
-int32_t CodeOf(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const RzvException& e) {
-    return e.NativeError();
-  }
-  return 0;
-}
 
 // A child that opens the database single-user and reports whether it got
 // every slot and whether its file is read-only, then holds on until told.
@@ -101,14 +95,9 @@ TEST_F(ActiveSessionsFileTest, ModeClashAndUnknownSlots) {
   RzvActiveSessionsFile& sessions = c.Sessions();
 
   ASSERT_TRUE(sessions.TakeAll());
-  try {
-    sessions.Connect();
-    FAIL() << "connected in both modes";
-  } catch (const RzvException& e) {
-    EXPECT_EQ(e.NativeError(), 20235);
-    EXPECT_EQ(e.Message(),
-              "Cannot open database in multi-user and signle-user mode at the same time");
-  }
+  ExpectError([&] { sessions.Connect(); }, 20235,
+              "Cannot open database in multi-user and signle-user mode at the same time",
+              "connected in both modes");
   sessions.ReleaseAll();
 
   const int32_t slot = sessions.Connect();

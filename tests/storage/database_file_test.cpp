@@ -13,33 +13,18 @@
 #include <string>
 
 #include "engine/storage/exception.h"
+#include "rzv_test_support.h"
 #include "storage/db_test_files.h"
 
 namespace rzv {
 namespace {
 
+using ::rzv::testing::CodeOf;
 using ::rzv::testing::ReadAll;
 using ::rzv::testing::ScratchDir;
+using ::rzv::testing::WhatOf;
 using ::rzv::testing::WriteAll;
 using ::testing::HasSubstr;
-
-int32_t CodeOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const RzvException& e) {
-    return e.NativeError();
-  }
-  return 0;
-}
-
-std::string MessageOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const RzvException& e) {
-    return e.what();
-  }
-  return "";
-}
 
 class RzvDatabaseFileTest : public ::testing::Test {
  protected:
@@ -64,24 +49,24 @@ TEST_F(RzvDatabaseFileTest, OperationsInTheWrongStateNameThemselves) {
       {"IsRegionLocked", [&] { f.IsByteLocked(0); }},
   };
   for (const auto& [name, op] : closed_ops) {
-    EXPECT_EQ(MessageOf(op), std::string("Cannot perform this operation (") + name +
-                                 ") on a closed file - Native error: 30376");
+    EXPECT_EQ(WhatOf(op), std::string("Cannot perform this operation (") + name +
+                              ") on a closed file - Native error: 30376");
   }
   f.OpenFile(path_, kRzvAccessRead, kRzvShareReadWrite);
-  EXPECT_EQ(MessageOf([&] { f.OpenFile(path_, kRzvAccessRead, kRzvShareReadWrite); }),
+  EXPECT_EQ(WhatOf([&] { f.OpenFile(path_, kRzvAccessRead, kRzvShareReadWrite); }),
             "Cannot perform this operation (OpenFile) on a opened file - Native error: 30377");
   EXPECT_EQ(CodeOf([&] { f.CreateFile(path_); }), 30377);
 }
 
 TEST_F(RzvDatabaseFileTest, OpenAndCreateRejectBadArguments) {
   RzvDatabaseFile f;
-  EXPECT_EQ(MessageOf([&] { f.OpenFile(path_, 2, 1); }),
+  EXPECT_EQ(WhatOf([&] { f.OpenFile(path_, 2, 1); }),
             "Unknown Access mode: '2' - Native error: 30366");
-  EXPECT_EQ(MessageOf([&] { f.OpenFile(path_, 1, 3); }),
+  EXPECT_EQ(WhatOf([&] { f.OpenFile(path_, 1, 3); }),
             "Unknown Share mode: '3' - Native error: 30367");
   EXPECT_EQ(CodeOf([&] { f.CreateFile(""); }), 30374);
   const std::string missing = dir_.File("missing.rzv");
-  EXPECT_EQ(MessageOf([&] { f.OpenFile(missing, 0, 1); }),
+  EXPECT_EQ(WhatOf([&] { f.OpenFile(missing, 0, 1); }),
             "Cannot open file:'" + missing + "' Error code: " + std::to_string(ENOENT) +
                 ". ErrorMessage: " + std::strerror(ENOENT) + " - Native error: 30364");
   EXPECT_FALSE(f.IsOpen());
@@ -100,7 +85,7 @@ TEST_F(RzvDatabaseFileTest, CreateReplacesAndReadsWriteBack) {
   // A short read is a failure: silent without a code, loud with one.
   EXPECT_FALSE(f.ReadBuffer(back, 10, 10));
   EXPECT_THAT(
-      MessageOf([&] { f.ReadBuffer(back, 10, 10, 10464); }),
+      WhatOf([&] { f.ReadBuffer(back, 10, 10, 10464); }),
       HasSubstr("Cannot Read from file: '" + path_ +
                 "' Position = 10, Count = 10, FilePosition = 0, FileSize = 15, ErrorCode:"));
   EXPECT_EQ(CodeOf([&] { f.ReadBuffer(back, 10, 10, 10464); }), 10464);
@@ -108,7 +93,7 @@ TEST_F(RzvDatabaseFileTest, CreateReplacesAndReadsWriteBack) {
   EXPECT_EQ(f.GetSize(), 7);
   EXPECT_TRUE(f.Seek(7));
   EXPECT_FALSE(f.Seek(8));
-  EXPECT_EQ(MessageOf([&] { f.SetPosition(9); }),
+  EXPECT_EQ(WhatOf([&] { f.SetPosition(9); }),
             "Cannot Set File Position to 9. FileName='" + path_ +
                 "'. FilePosition = 7, FileSize = 7 - Native error: 30372");
   EXPECT_EQ(CodeOf([&] { f.SetPosition(-1, 555); }), 555);
@@ -138,7 +123,7 @@ TEST_F(RzvDatabaseFileTest, ReadAccessRefusesChangesAndKeepsTheFile) {
   RzvDatabaseFile f;
   f.OpenFile(path_, kRzvAccessRead, kRzvShareReadWrite);
   uint8_t b = 0x22;
-  EXPECT_THAT(MessageOf([&] { f.WriteBuffer(&b, 0, 1, 30404); }),
+  EXPECT_THAT(WhatOf([&] { f.WriteBuffer(&b, 0, 1, 30404); }),
               HasSubstr("Cannot Write to file: '" + path_ + "' Position = 0, Count = 1"));
   EXPECT_EQ(CodeOf([&] { f.SetSize(0); }), 30370);
   f.CloseFile();

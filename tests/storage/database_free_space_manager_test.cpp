@@ -8,9 +8,13 @@
 #include <vector>
 
 #include "engine/storage/exception.h"
+#include "rzv_test_support.h"
 
 namespace rzv {
 namespace {
+
+using ::rzv::testing::CodeOf;
+using ::rzv::testing::ExpectError;
 
 // The database file as the free-space manager sees it: header counters,
 // pages in memory, a header lock that can be made to fail.
@@ -57,15 +61,6 @@ class FakeHost : public RzvFreeSpaceHost {
   int header_writes = 0;
   bool locked_by_other = false;
 };
-
-int CodeOf(auto&& fn) {
-  try {
-    fn();
-  } catch (const RzvException& e) {
-    return e.NativeError();
-  }
-  return 0;
-}
 
 // Writes maps for a file of `total` pages (only PFS page 0 and EAM page 0,
 // so total must stay below P) in which exactly `used` and the two map pages
@@ -186,13 +181,7 @@ TEST(RzvFreeSpaceManagerTest, BitAndTypeErrorsLeaveTheLockReleased) {
       {1, 30434, "Cannot delete PFS or EAM page. PageNo=1"},
   };
   for (const Case& c : cases) {
-    try {
-      fsm.FreePageNo(c.page);
-      FAIL() << c.page;
-    } catch (const RzvException& e) {
-      EXPECT_EQ(e.NativeError(), c.code);
-      EXPECT_EQ(e.Message(), c.message);
-    }
+    ExpectError([&] { fsm.FreePageNo(c.page); }, c.code, c.message, std::to_string(c.page));
     EXPECT_EQ(host.lock_depth, 0);
   }
 
@@ -217,7 +206,7 @@ TEST(RzvFreeSpaceManagerTest, BitAndTypeErrorsLeaveTheLockReleased) {
 
 // Fills a file page by page past several PFS and EAM boundaries with small
 // pages, checks the placement of every map page, then frees everything.
-class FreeSpaceGrowthTest : public testing::TestWithParam<int32_t> {};
+class FreeSpaceGrowthTest : public ::testing::TestWithParam<int32_t> {};
 
 TEST_P(FreeSpaceGrowthTest, MapPagesSitWhereTheLayoutPutsThem) {
   const int32_t extent = GetParam();
@@ -278,7 +267,7 @@ TEST_P(FreeSpaceGrowthTest, MapPagesSitWhereTheLayoutPutsThem) {
   EXPECT_EQ(fsm.AllocatePageNo(), 2);
 }
 
-INSTANTIATE_TEST_SUITE_P(ExtentSizes, FreeSpaceGrowthTest, testing::Values(8, 3));
+INSTANTIATE_TEST_SUITE_P(ExtentSizes, FreeSpaceGrowthTest, ::testing::Values(8, 3));
 
 TEST(RzvFreeSpaceManagerTest, ShrinkNeverEndsTheFileWithAMapPage) {
   // P = 3776, M = 15104: PFS page 4 at 15104 and EAM page 1 at 15105. With

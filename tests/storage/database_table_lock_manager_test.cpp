@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "rzv_test_support.h"
 #include "storage/db_test_files.h"
 #include "storage/lock_test_processes.h"
 
@@ -14,6 +15,8 @@ namespace rzv {
 namespace {
 
 using ::rzv::testing::ChildProcess;
+using ::rzv::testing::CodeOf;
+using ::rzv::testing::ExpectError;
 using ::rzv::testing::kOneTry;
 using ::rzv::testing::LockTestConnection;
 using ::rzv::testing::LockTestDatabase;
@@ -23,15 +26,6 @@ using std::chrono::steady_clock;
 
 constexpr RzvRecordLockId kRecordA{7, 1};
 constexpr RzvRecordLockId kRecordB{7, 2};
-
-int32_t CodeOf(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const RzvException& e) {
-    return e.NativeError();
-  }
-  return 0;
-}
 
 class DatabaseTableLockManagerTest : public ::testing::Test {
  protected:
@@ -200,13 +194,9 @@ TEST_F(DatabaseTableLockManagerTest, ExclusiveOpenIsSeenByOtherProcesses) {
   const int32_t s = c.Sessions().Connect();
   EXPECT_FALSE(m.LockTable(s, c.Table(), kRzvTableLockOpen, kOneTry));
   EXPECT_FALSE(m.LockRecord(s, c.Table(), kOneTry, kRecordA));
-  try {
-    m.LockTableForOpen(s, c.Table(), "GND", false);
-    FAIL() << "opened a table held exclusively elsewhere";
-  } catch (const RzvException& e) {
-    EXPECT_EQ(e.NativeError(), 20209);
-    EXPECT_EQ(e.Message(), "Cannot open table 'GND'. Table is locked");
-  }
+  ExpectError([&] { m.LockTableForOpen(s, c.Table(), "GND", false); }, 20209,
+              "Cannot open table 'GND'. Table is locked",
+              "opened a table held exclusively elsewhere");
   owner.Go();
   EXPECT_EQ(owner.Line(), "done");
   owner.Join();
@@ -215,15 +205,10 @@ TEST_F(DatabaseTableLockManagerTest, ExclusiveOpenIsSeenByOtherProcesses) {
 
   LockTestConnection d(db_, true);
   const int32_t t = d.Sessions().Connect();
-  try {
-    d.Locks().LockTableForOpen(t, d.Table(), "GND", true);
-    FAIL() << "exclusive beside a shared open";
-  } catch (const RzvException& e) {
-    EXPECT_EQ(e.NativeError(), 20208);
-    EXPECT_EQ(e.Message(),
+  ExpectError([&] { d.Locks().LockTableForOpen(t, d.Table(), "GND", true); }, 20208,
               "Cannot access table 'GND' in exclusive mode. Probably the table is open by another "
-              "user");
-  }
+              "user",
+              "exclusive beside a shared open");
 }
 
 TEST_F(DatabaseTableLockManagerTest, CoverageIsPerTableAndOutlivesNoCover) {
@@ -282,13 +267,9 @@ TEST_F(DatabaseTableLockManagerTest, CommitTakesKindFourOnModifiedTables) {
   EXPECT_FALSE(m.BeforeCommit(0));
   EXPECT_EQ(m.LockCount(0, t0, kRzvTableLockCommit), 0);
   EXPECT_EQ(m.LockCount(0, t1, kRzvTableLockCommit), 0);
-  try {
-    m.LockModifiedTablesForCommit(0);
-    FAIL() << "commit locks taken beside a reader";
-  } catch (const RzvException& e) {
-    EXPECT_EQ(e.NativeError(), 20233);
-    EXPECT_EQ(e.Message(), "Cannot commit changes. Locks of modified tables failed");
-  }
+  ExpectError([&] { m.LockModifiedTablesForCommit(0); }, 20233,
+              "Cannot commit changes. Locks of modified tables failed",
+              "commit locks taken beside a reader");
   EXPECT_TRUE(b.Locks().LockTable(1, b.Table(0), kRzvTableLockRead, kOneTry));
 
   b.Locks().ReleaseSession(1);

@@ -13,34 +13,19 @@
 
 #include "engine/storage/byte_order.h"
 #include "engine/storage/exception.h"
+#include "rzv_test_support.h"
 #include "storage/db_test_files.h"
 
 namespace rzv {
 namespace {
 
+using ::rzv::testing::CodeOf;
+using ::rzv::testing::MessageOf;
 using ::rzv::testing::ReadAll;
 using ::rzv::testing::ScratchDir;
 using ::rzv::testing::WriteAll;
 
 constexpr RzvLockRetry kShortRetry{3, std::chrono::milliseconds(1)};
-
-int32_t CodeOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const RzvException& e) {
-    return e.NativeError();
-  }
-  return 0;
-}
-
-std::string MessageOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const RzvException& e) {
-    return e.Message();
-  }
-  return "";
-}
 
 struct OpenResult {
   bool multi_user = false;

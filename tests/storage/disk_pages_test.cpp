@@ -21,11 +21,14 @@
 #include "engine/storage/database_system_files.h"
 #include "engine/storage/disk_page_manager.h"
 #include "engine/storage/exception.h"
+#include "rzv_test_support.h"
 #include "storage/db_test_files.h"
 
 namespace rzv {
 namespace {
 
+using ::rzv::testing::CodeOf;
+using ::rzv::testing::ExpectError;
 using ::rzv::testing::ReadAll;
 using ::rzv::testing::ScratchDir;
 using ::rzv::testing::WriteAll;
@@ -34,15 +37,6 @@ constexpr int32_t kPage = 1024;
 constexpr int32_t kData = kPage - 40;
 constexpr int32_t kSession = 0;
 constexpr uint8_t kRecord = static_cast<uint8_t>(RzvPageType::kTableRecord);
-
-int32_t CodeOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const RzvException& e) {
-    return e.NativeError();
-  }
-  return 0;
-}
 
 // A manager with a small cache over one file, opened or created on demand.
 struct Db {
@@ -136,13 +130,8 @@ TEST_F(RzvDiskPagesTest, AlteredPageFailsItsCrcCheck) {
   WriteAll(path_, bytes);
   Db db(path_);
   db.Open({"pw", 0});
-  try {
-    db.DataOf(no);
-    FAIL() << "no error";
-  } catch (const RzvException& e) {
-    EXPECT_EQ(e.NativeError(), 30446);
-    EXPECT_EQ(e.Message(), "Decrypt page error. Check CRC failed. PageNo: 2");
-  }
+  ExpectError([&] { db.DataOf(no); }, 30446, "Decrypt page error. Check CRC failed. PageNo: 2",
+              "no error");
 }
 
 TEST_F(RzvDiskPagesTest, PagesMarkedNotEncryptableStayPlain) {
@@ -332,14 +321,9 @@ TEST_F(RzvDiskPagesTest, SystemFilesRefuseABadStart) {
   RzvDatabaseSystemFiles files(db.m);
   EXPECT_EQ(CodeOf([&] { files.Create(0); }), 10479);
   db.AddCommitted(1);  // page 2 is taken
-  try {
-    files.Create(500);
-    FAIL() << "no error";
-  } catch (const RzvException& e) {
-    EXPECT_EQ(e.NativeError(), 30392);
-    EXPECT_EQ(e.Message(),
-              "Error Creating SystemDirectory. SystemDirectoryPageNo=2. Real PageNo=3.");
-  }
+  ExpectError([&] { files.Create(500); }, 30392,
+              "Error Creating SystemDirectory. SystemDirectoryPageNo=2. Real PageNo=3.",
+              "no error");
   EXPECT_FALSE(db.m.HasChanges(kSystemSessionId));
   EXPECT_FALSE(db.m.FreeSpace()->IsPageUsed(3));
 }

@@ -7,10 +7,13 @@
 #include <vector>
 
 #include "engine/storage/exception.h"
+#include "rzv_test_support.h"
 #include "storage/memory_page_manager.h"
 
 namespace rzv {
 namespace {
+
+using ::rzv::testing::ExpectError;
 
 constexpr RzvPageType kType = RzvPageType::kActiveSessionList;
 constexpr int32_t kDataSize = 256 - kPageHeaderSize;  // 216
@@ -73,37 +76,15 @@ TEST(RzvInternalDBDirectAccessFileTest, PositionsOutsideTheFileAndClosedFilesFai
        "Seek position bigger then file size. FileSize=500. Position=500"},
       {"create twice", [&] { f.opened.Create(f.pm, 0, 10); }, 20157, nullptr},
   };
-  for (const Case& c : cases) {
-    try {
-      c.call();
-      FAIL() << c.what;
-    } catch (const RzvException& e) {
-      EXPECT_EQ(e.NativeError(), c.code) << c.what;
-      if (c.message) {
-        EXPECT_EQ(e.Message(), c.message) << c.what;
-      }
-    }
-  }
+  for (const Case& c : cases) ExpectError(c.call, c.code, c.message, c.what);
 
   RzvInternalDBDirectAccessFile closed(f.pm, 256, kType);
-  try {
-    closed.DirectReadBuffer(buffer, 0, 1);
-    FAIL();
-  } catch (const RzvException& e) {
-    EXPECT_EQ(e.NativeError(), 20156);
-    EXPECT_EQ(e.Message(),
+  ExpectError([&] { closed.DirectReadBuffer(buffer, 0, 1); }, 20156,
               "Cannot perform this operation (DirectReadBuffer) on closed internal file");
-  }
   EXPECT_EQ(CodeOf([&] { closed.LockFile(); }), 20156);
 
   RzvInternalDBDirectAccessFile wrong_type(f.pm, 256, RzvPageType::kTableLocks);
-  try {
-    wrong_type.Open(f.start);
-    FAIL();
-  } catch (const RzvException& e) {
-    EXPECT_EQ(e.NativeError(), 20155);
-    EXPECT_EQ(e.Message(), "Invalid PageType found: 5 but wanted: 7");
-  }
+  ExpectError([&] { wrong_type.Open(f.start); }, 20155, "Invalid PageType found: 5 but wanted: 7");
   RzvPageHeader(f.pm.disk.at(f.opened.Pages()[1]).data()).SetNextPageNo(-1);
   RzvInternalDBDirectAccessFile short_chain(f.pm, 256, kType);
   EXPECT_EQ(CodeOf([&] { short_chain.Open(f.start); }), 30388);

@@ -8,10 +8,13 @@
 #include <vector>
 
 #include "engine/storage/exception.h"
+#include "rzv_test_support.h"
 #include "storage/memory_page_manager.h"
 
 namespace rzv {
 namespace {
+
+using ::rzv::testing::ExpectError;
 
 constexpr RzvPageType kType = RzvPageType::kTableMetaData;
 constexpr int32_t kDataSize = 256 - kPageHeaderSize;  // 216
@@ -41,7 +44,7 @@ TEST(RzvInternalDBTransactedAccessFileTest, ContentRoundTripsWithAndWithoutCompr
       {0, 1, 6}, {700, 1, 6}, {3000, 2, 9},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "size " << c.size << " alg " << int{c.alg});
+    SCOPED_TRACE(::testing::Message() << "size " << c.size << " alg " << int{c.alg});
     MemoryPageManager pm;
     RzvInternalDBTransactedAccessFile file(pm, kType);
     int32_t start = file.Create(1);
@@ -108,36 +111,21 @@ TEST(RzvInternalDBTransactedAccessFileTest, UncommittedWritesAreCancelled) {
 TEST(RzvInternalDBTransactedAccessFileTest, Errors) {
   MemoryPageManager pm;
   RzvInternalDBTransactedAccessFile file(pm, kType);
-  try {
-    file.ReadFile(0);
-    FAIL();
-  } catch (const RzvException& e) {
-    EXPECT_EQ(e.NativeError(), 30389);
-    EXPECT_EQ(e.Message(), "Cannot perform this operation (ReadFile) on closed internal file");
-  }
+  ExpectError([&] { file.ReadFile(0); }, 30389,
+              "Cannot perform this operation (ReadFile) on closed internal file");
   EXPECT_EQ(CodeOf([&] { file.WriteFile(0, Content(1)); }), 30389);
 
   int32_t start = file.Create(0);
-  try {
-    file.Create(0);
-    FAIL();
-  } catch (const RzvException& e) {
-    EXPECT_EQ(e.NativeError(), 30383);
-    EXPECT_EQ(e.Message(), "Cannot create Internal file. File already exists. StartPageNo=" +
-                               std::to_string(start));
-  }
+  ExpectError(
+      [&] { file.Create(0); }, 30383,
+      "Cannot create Internal file. File already exists. StartPageNo=" + std::to_string(start));
   file.WriteFile(0, Content(500));
   pm.ApplyChanges(0);
   std::vector<uint8_t> buffer(501);
   file.ReadFile(0, buffer.data(), 500);
   EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + 500), Content(500));
-  try {
-    file.ReadFile(0, buffer.data(), 501);
-    FAIL();
-  } catch (const RzvException& e) {
-    EXPECT_EQ(e.NativeError(), 30387);
-    EXPECT_EQ(e.Message(), "Cannot Read internal file. FileSize=500. ReadSize=501");
-  }
+  ExpectError([&] { file.ReadFile(0, buffer.data(), 501); }, 30387,
+              "Cannot Read internal file. FileSize=500. ReadSize=501");
   EXPECT_EQ(CodeOf([&] { file.WriteFile(0, Content(10), 7, 1); }), 20187);
   EXPECT_EQ(file.ReadFile(0), Content(500)) << "a refused write changes nothing";
 

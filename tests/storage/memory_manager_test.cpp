@@ -5,18 +5,13 @@
 #include <cstring>
 
 #include "engine/storage/exception.h"
+#include "rzv_test_support.h"
 
 namespace rzv {
 namespace {
 
-int CodeOf(auto&& fn) {
-  try {
-    fn();
-  } catch (const RzvException& e) {
-    return e.NativeError();
-  }
-  return 0;
-}
+using ::rzv::testing::CodeOf;
+using ::rzv::testing::ExpectError;
 
 TEST(RzvMemoryManagerTest, AllocateTracksSizeAndTotal) {
   RzvMemoryManager mm;
@@ -55,13 +50,7 @@ TEST(RzvMemoryManagerTest, LimitCapsTheRunningTotal) {
   RzvMemoryManager mm;
   mm.SetLimit(1000);
   void* a = mm.Allocate(600);
-  try {
-    mm.Allocate(500);
-    FAIL();
-  } catch (const RzvException& e) {
-    EXPECT_EQ(e.NativeError(), 30004);
-    EXPECT_EQ(e.Message(), "Memory limit exceeded (Limit = 1000 bytes)");
-  }
+  ExpectError([&] { mm.Allocate(500); }, 30004, "Memory limit exceeded (Limit = 1000 bytes)");
   mm.Free(a);
   void* b = mm.Allocate(500);
   EXPECT_EQ(mm.AvailableMemory(), 1000);

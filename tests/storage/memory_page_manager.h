@@ -10,18 +10,12 @@
 #include "engine/storage/exception.h"
 #include "engine/storage/internal_db_direct_access_file.h"
 #include "engine/storage/page_manager.h"
+#include "rzv_test_support.h"
 
 namespace rzv {
 
-// Native code of the exception fn throws; 0 when it throws none.
-inline int CodeOf(auto&& fn) {
-  try {
-    fn();
-  } catch (const RzvException& e) {
-    return e.NativeError();
-  }
-  return 0;
-}
+// The page-layer tests take CodeOf from here.
+using ::rzv::testing::CodeOf;
 
 // A page manager over a map of page images. Page numbers come from a
 // lowest-free allocator; reads of a page never written give a blank page.

@@ -18,10 +18,12 @@
 #include "engine/storage/crc32.h"
 #include "engine/storage/crypto_algorithm.h"
 #include "engine/storage/exception.h"
+#include "rzv_test_support.h"
 
 namespace rzv {
 namespace {
 
+using ::rzv::testing::ExpectError;
 using Bytes = std::vector<uint8_t>;
 
 Bytes Hex(std::string_view hex) {
@@ -491,13 +493,12 @@ TEST(PageCipherPageTest, DamagedPagesFailTheCrcCheck) {
     Bytes page = MakePage();
     ASSERT_TRUE(cipher.EncryptPage(page.data(), page.size()));
     c.damage(page);
-    try {
-      RzvPageCipher(kRzvRijndael128, c.password).DecryptPageOrThrow(page.data(), page.size(), 1234);
-      ADD_FAILURE() << "no error";
-    } catch (const RzvException& e) {
-      EXPECT_EQ(e.NativeError(), 30446);
-      EXPECT_EQ(e.Message(), "Decrypt page error. Check CRC failed. PageNo: 1234");
-    }
+    ExpectError(
+        [&] {
+          RzvPageCipher(kRzvRijndael128, c.password)
+              .DecryptPageOrThrow(page.data(), page.size(), 1234);
+        },
+        30446, "Decrypt page error. Check CRC failed. PageNo: 1234", "no error");
   }
   Bytes tiny(39, 0);
   EXPECT_FALSE(cipher.EncryptPage(tiny.data(), tiny.size()));

@@ -5,9 +5,12 @@
 #include <vector>
 
 #include "engine/storage/exception.h"
+#include "rzv_test_support.h"
 
 namespace rzv {
 namespace {
+
+using ::rzv::testing::ExpectError;
 
 TEST(RzvPageHeaderTest, NewPageBufferHasHeaderDefaults) {
   std::vector<uint8_t> page(512, 0xAB);
@@ -49,13 +52,7 @@ TEST(RzvPageHeaderTest, TypeNamesAndUnknownTypes) {
                                           "TableBlob Page",
                                           "TableIndex Page"};
   for (int t = 0; t <= 12; ++t) EXPECT_EQ(RzvPageTypeName(t), names[static_cast<size_t>(t)]);
-  try {
-    RzvPageTypeName(13);
-    FAIL();
-  } catch (const RzvException& e) {
-    EXPECT_EQ(e.NativeError(), 30382);
-    EXPECT_EQ(e.Message(), "Unknown Page Type: (13)");
-  }
+  ExpectError([&] { RzvPageTypeName(13); }, 30382, "Unknown Page Type: (13)");
 }
 
 TEST(RzvPageHeaderTest, TypeCheckNamesBothTypes) {
@@ -68,13 +65,8 @@ TEST(RzvPageHeaderTest, TypeCheckNamesBothTypes) {
       {300, "Wrong page type. Found '(300)', but wanted: 'PFS Page'"},
   };
   for (const Case& c : cases) {
-    try {
-      RzvCheckPageType(c.found, RzvPageType::kPfs, 30424);
-      FAIL() << c.found;
-    } catch (const RzvException& e) {
-      EXPECT_EQ(e.NativeError(), 30424);
-      EXPECT_EQ(e.Message(), c.message);
-    }
+    ExpectError([&] { RzvCheckPageType(c.found, RzvPageType::kPfs, 30424); }, 30424, c.message,
+                std::to_string(c.found));
   }
 }
 

@@ -5,10 +5,13 @@
 #include <vector>
 
 #include "engine/storage/exception.h"
+#include "rzv_test_support.h"
 #include "storage/memory_page_manager.h"
 
 namespace rzv {
 namespace {
+
+using ::rzv::testing::ExpectError;
 
 TEST(RzvPageManagerTest, CommittedPagesAreWrittenInOrderAndServedFromTheCache) {
   MemoryPageManager pm;
@@ -208,14 +211,8 @@ TEST(RzvPageManagerTest, BadReadsAreNotServedFromTheCache) {
   MemoryPageManager pm;
   pm.Store(7, RzvPageType::kTableIndex, 0);
   const uint8_t record = static_cast<uint8_t>(RzvPageType::kTableRecord);
-  try {
-    pm.GetPage(0, 7, false, record);
-    FAIL();
-  } catch (const RzvException& e) {
-    EXPECT_EQ(e.NativeError(), 20153);
-    EXPECT_EQ(e.Message(),
+  ExpectError([&] { pm.GetPage(0, 7, false, record); }, 20153,
               "Invalid page type. Possibly data is corrupted. Expected type 10, but found 12");
-  }
   EXPECT_EQ(pm.FindCachedPage(7), nullptr);
 
   // A failed read reaches the caller as an invalid page, then is forgotten.
@@ -277,13 +274,7 @@ TEST(RzvPageManagerTest, FailedCommitKeepsOnlyUnwrittenPagesForCancel) {
 TEST(RzvPageManagerTest, CloseRefusesUncommittedPagesButDestructionDoesNot) {
   auto pm = std::make_unique<MemoryPageManager>();
   pm->PutPage(pm->AddPage(0, RzvPageType::kTableRecord));
-  try {
-    pm->Close();
-    FAIL();
-  } catch (const RzvException& e) {
-    EXPECT_EQ(e.NativeError(), 20097);
-    EXPECT_EQ(e.Message(), "Cannot free not commited pages");
-  }
+  ExpectError([&] { pm->Close(); }, 20097, "Cannot free not commited pages");
   EXPECT_EQ(pm->DirtyPageCount(0), 1u) << "nothing released after a refusal";
   pm.reset();  // destroys the uncommitted page without throwing
 

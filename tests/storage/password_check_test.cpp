@@ -9,10 +9,12 @@
 #include "engine/storage/crypto_algorithm.h"
 #include "engine/storage/exception.h"
 #include "engine/storage/page_cipher.h"
+#include "rzv_test_support.h"
 
 namespace rzv {
 namespace {
 
+using ::rzv::testing::ExpectError;
 using Block = std::array<uint8_t, kRzvCheckBlockSize>;
 
 struct Check {
@@ -88,13 +90,11 @@ TEST(PasswordCheckTest, UnencryptedAndUnknownAlgorithm) {
 
   // An id above 7 would leave the block (and every page) in clear under a
   // file that claims to be encrypted, so it is refused.
-  try {
-    RzvMakeCheckBlock({"pw", 8}, c.block.data(), &c.crc);
-    ADD_FAILURE() << "no error";
-  } catch (const RzvException& e) {
-    EXPECT_EQ(e.NativeError(), 10467);
-    EXPECT_EQ(e.Message(), "Unknown crypto algorithm id = 8");
-  }
+  ExpectError(
+      [&] {
+        RzvMakeCheckBlock({"pw", 8}, c.block.data(), &c.crc);
+      },
+      10467, "Unknown crypto algorithm id = 8", "no error");
 }
 
 }  // namespace

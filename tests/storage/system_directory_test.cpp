@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "engine/storage/exception.h"
+#include "rzv_test_support.h"
 #include "storage/memory_page_manager.h"
 
 namespace rzv {
 namespace {
+
+using ::rzv::testing::ExpectError;
 
 TEST(RzvSystemDirectoryTest, EntriesRoundTripAtPageTwo) {
   MemoryPageManager pm;
@@ -38,14 +41,8 @@ TEST(RzvSystemDirectoryTest, EntriesRoundTripAtPageTwo) {
 TEST(RzvSystemDirectoryTest, DirectoryElsewhereThanPageTwoIsRefused) {
   MemoryPageManager pm;
   RzvSystemDirectory dir(pm);
-  try {
-    dir.Create(kSystemSessionId);
-    FAIL();
-  } catch (const RzvException& e) {
-    EXPECT_EQ(e.NativeError(), 30392);
-    EXPECT_EQ(e.Message(),
+  ExpectError([&] { dir.Create(kSystemSessionId); }, 30392,
               "Error Creating SystemDirectory. SystemDirectoryPageNo=2. Real PageNo=0.");
-  }
 }
 
 }  // namespace

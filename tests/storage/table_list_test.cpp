@@ -7,10 +7,13 @@
 #include <vector>
 
 #include "engine/storage/exception.h"
+#include "rzv_test_support.h"
 #include "storage/memory_page_manager.h"
 
 namespace rzv {
 namespace {
+
+using ::rzv::testing::ExpectError;
 
 RzvTableListEntry Table(std::string name, int32_t id) {
   return {std::move(name), id, 100 + id, 200 + id, 300 + id};
@@ -91,17 +94,7 @@ TEST(RzvTableListTest, NamesCompareIgnoringAsciiCaseOnly) {
       {"open twice", [&] { list.Open(0, list.StartPageNo()); }, 30393,
        "Table list file already opened."},
   };
-  for (const Case& c : cases) {
-    try {
-      c.call();
-      FAIL() << c.what;
-    } catch (const RzvException& e) {
-      EXPECT_EQ(e.NativeError(), c.code) << c.what;
-      if (c.message) {
-        EXPECT_EQ(e.Message(), c.message) << c.what;
-      }
-    }
-  }
+  for (const Case& c : cases) ExpectError(c.call, c.code, c.message, c.what);
   EXPECT_EQ(list.Entries().size(), 2u) << "refused changes leave the list alone";
   list.Rename(0, "stat", "STAT");
   EXPECT_EQ(list.Get("Stat").name, "STAT");

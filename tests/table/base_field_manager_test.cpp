@@ -7,22 +7,13 @@
 #include "engine/storage/byte_order.h"
 #include "engine/storage/exception.h"
 #include "engine/table/record_buffer.h"
+#include "rzv_test_support.h"
 
 namespace rzv {
 namespace {
 
+using ::rzv::testing::ExpectError;
 using D = RzvDeclaredType;
-
-template <typename F>
-void ExpectError(F f, int32_t code, const std::string& message) {
-  try {
-    f();
-    ADD_FAILURE() << "no exception, expected: " << message;
-  } catch (const RzvException& e) {
-    EXPECT_EQ(e.NativeError(), code);
-    EXPECT_EQ(e.Message(), message);
-  }
-}
 
 // Name STRING(5), then one autoincrement field of the given type.
 RzvBaseFieldManager Manager(D type, int64_t max_value = INT64_MAX, bool cycled = false,
@@ -111,6 +102,29 @@ TEST(AutoincTest, NarrowFieldsStopAtTheirTypeLimit) {
   RzvSessionSequenceValues session;
   EXPECT_EQ(Insert(cycled, session, 127), 127);
   EXPECT_EQ(Insert(cycled, session, std::nullopt), 1);
+}
+
+// An insert that fails on its second autoincrement field leaves the record
+// and the session as they were; the first field's value is used up.
+TEST(AutoincTest, AFailedApplyLeavesRecordAndSessionUntouched) {
+  RzvFieldDefs defs;
+  defs.Add(RzvFieldDef("A", D::kAutoinc)).SetObjectID(1);
+  RzvFieldDef& b = defs.Add(RzvFieldDef("B", D::kAutoinc));
+  b.SetObjectID(2);
+  b.SetMaxValue(1);
+  RzvBaseFieldManager m;
+  m.SetFieldDefs(defs);
+  EXPECT_EQ(m.NextAutoincValue(1), 1);
+
+  std::vector<uint8_t> rec(static_cast<size_t>(defs.WorkingRecordSize()));
+  InitWorkingRecord(m.FieldDefs(), rec.data(), false);
+  const std::vector<uint8_t> before = rec;
+  RzvSessionSequenceValues session;
+  ExpectError([&] { m.ApplyAutoincValues(session, rec.data()); }, 30504,
+              "Autoinc max value exceeded for field 'B'");
+  EXPECT_EQ(rec, before);
+  EXPECT_EQ(session.Count(), 0);
+  EXPECT_EQ(m.NextAutoincValue(0), 2);
 }
 
 TEST(AutoincTest, LastValueBySessionAndMode) {

@@ -16,22 +16,13 @@
 #include "engine/table/extended_float.h"
 #include "engine/table/system_formats.h"
 #include "engine/table/windows1252.h"
+#include "rzv_test_support.h"
 
 namespace rzv {
 namespace {
 
+using ::rzv::testing::ExpectError;
 using S = RzvStorageType;
-
-template <typename F>
-void ExpectError(F f, int32_t code, const std::string& message) {
-  try {
-    f();
-    ADD_FAILURE() << "no exception, expected: " << message;
-  } catch (const RzvException& e) {
-    EXPECT_EQ(e.NativeError(), code);
-    EXPECT_EQ(e.Message(), message);
-  }
-}
 
 template <typename T>
 std::vector<uint8_t> Le(T v) {

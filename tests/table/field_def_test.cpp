@@ -8,22 +8,13 @@
 #include "engine/storage/exception.h"
 #include "engine/table/default_expression.h"
 #include "engine/table/record_buffer.h"
+#include "rzv_test_support.h"
 
 namespace rzv {
 namespace {
 
+using ::rzv::testing::ExpectError;
 using D = RzvDeclaredType;
-
-template <typename F>
-void ExpectError(F f, int32_t code, const std::string& message) {
-  try {
-    f();
-    ADD_FAILURE() << "no exception, expected: " << message;
-  } catch (const RzvException& e) {
-    EXPECT_EQ(e.NativeError(), code);
-    EXPECT_EQ(e.Message(), message);
-  }
-}
 
 RzvVariant Text(std::string_view s) {
   RzvVariant v;

@@ -6,24 +6,15 @@
 #include <string>
 
 #include "engine/storage/exception.h"
+#include "rzv_test_support.h"
 
 namespace rzv {
 namespace {
 
+using ::rzv::testing::ExpectError;
 using D = RzvDeclaredType;
-using S = RzvStorageType;
 using F = RzvDatasetFieldType;
-
-template <typename Fn>
-void ExpectError(Fn f, int32_t code, const std::string& message) {
-  try {
-    f();
-    ADD_FAILURE() << "no exception, expected: " << message;
-  } catch (const RzvException& e) {
-    EXPECT_EQ(e.NativeError(), code);
-    EXPECT_EQ(e.Message(), message);
-  }
-}
+using S = RzvStorageType;
 
 // Each declared type's name, storage and dataset type are those of its first
 // row, and every row agrees with its declared type's storage type.

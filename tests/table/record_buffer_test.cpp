@@ -8,10 +8,12 @@
 #include "engine/storage/byte_order.h"
 #include "engine/storage/exception.h"
 #include "engine/table/record_id.h"
+#include "rzv_test_support.h"
 
 namespace rzv {
 namespace {
 
+using ::rzv::testing::ExpectError;
 using D = RzvDeclaredType;
 
 template <typename T>
@@ -26,18 +28,6 @@ RzvFieldDefs MakeDefs(std::initializer_list<std::pair<D, int32_t>> types) {
   int n = 0;
   for (auto [type, size] : types) defs.Add(RzvFieldDef("F" + std::to_string(n++), type, size));
   return defs;
-}
-
-// Runs f and expects an RzvException with the given code and message.
-template <typename F>
-void ExpectError(F f, int32_t code, const std::string& message) {
-  try {
-    f();
-    ADD_FAILURE() << "no exception, expected: " << message;
-  } catch (const RzvException& e) {
-    EXPECT_EQ(e.NativeError(), code);
-    EXPECT_EQ(e.Message(), message);
-  }
 }
 
 TEST(RecordLayoutTest, NineFieldsNeedTwoBitmapBytesAndFieldEightIsBitZeroOfTheSecond) {

@@ -10,9 +10,12 @@
 
 #include "engine/storage/exception.h"
 #include "engine/table/number_text.h"
+#include "rzv_test_support.h"
 
 namespace rzv {
 namespace {
+
+using ::rzv::testing::ExpectError;
 
 int32_t Day(int y, unsigned m, unsigned d) {
   int32_t n = 0;
@@ -213,13 +216,8 @@ TEST_F(SystemFormatsTest, TextOfEveryDayReadsBack) {
 }
 
 TEST_F(SystemFormatsTest, UnreadableTextRaisesTheConversionError) {
-  try {
-    RzvTextToDate("31/31/2009", us_);
-    FAIL();
-  } catch (const RzvException& e) {
-    EXPECT_EQ(e.NativeError(), kRzvConvertError);
-    EXPECT_EQ(e.Message(), "'31/31/2009' is not a valid date");
-  }
+  ExpectError([&] { RzvTextToDate("31/31/2009", us_); }, kRzvConvertError,
+              "'31/31/2009' is not a valid date");
   EXPECT_THROW(RzvTextToTime("noon", us_), RzvException);
   EXPECT_THROW(RzvTextToDateTime("", us_), RzvException);
 }
@@ -382,13 +380,8 @@ TEST_F(SystemFormatsTest, IntegerReading) {
       EXPECT_EQ(v, c.expected) << c.text;
     }
   }
-  try {
-    RzvTextToInt64("12a");
-    FAIL();
-  } catch (const RzvException& e) {
-    EXPECT_EQ(e.NativeError(), kRzvConvertError);
-    EXPECT_EQ(e.Message(), "'12a' is not a valid integer value");
-  }
+  ExpectError([&] { RzvTextToInt64("12a"); }, kRzvConvertError,
+              "'12a' is not a valid integer value");
 }
 
 }  // namespace

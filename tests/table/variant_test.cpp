@@ -11,10 +11,12 @@
 
 #include "engine/storage/exception.h"
 #include "engine/table/system_formats.h"
+#include "rzv_test_support.h"
 
 namespace rzv {
 namespace {
 
+using ::rzv::testing::CodeOf;
 using T = RzvStorageType;
 
 // ---- Value builders ----------------------------------------------------------
@@ -115,16 +117,6 @@ std::string Describe(const RzvVariant& v) {
     s += hex[v.Data()[i] & 15];
   }
   return s + "]";
-}
-
-int32_t CodeOf(const std::function<void()>& f, std::string* message = nullptr) {
-  try {
-    f();
-  } catch (const RzvException& e) {
-    if (message) *message = e.Message();
-    return e.NativeError();
-  }
-  return 0;
 }
 
 class VariantTest : public ::testing::Test {
