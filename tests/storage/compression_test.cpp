@@ -11,18 +11,15 @@
 #include <vector>
 
 #include "engine/storage/byte_order.h"
+#include "storage/db_test_files.h"
 
 namespace rzv {
 namespace {
 
+using ::rzv::testing::ReadAll;
 using Bytes = std::vector<uint8_t>;
 
 const std::filesystem::path kVectorDir = std::filesystem::path(RZV_TEST_DATA_DIR) / "ppmd/vectors";
-
-Bytes ReadFile(const std::filesystem::path& path) {
-  std::ifstream f(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
 
 // Day-log text with a binary tail: compressible, yet every byte value occurs.
 Bytes Sample() {
@@ -52,7 +49,7 @@ TEST(RzvCompressionTest, RoundTripsEveryAlgorithmAtSeveralModes) {
   const Bytes in = Sample();
   const Bytes one_byte = {0x42};
   for (const Method& m : kMethods) {
-    SCOPED_TRACE(testing::Message() << RzvCompressionName(m.alg) << " mode " << int{m.mode});
+    SCOPED_TRACE(::testing::Message() << RzvCompressionName(m.alg) << " mode " << int{m.mode});
     for (const Bytes* data : {&in, &one_byte}) {
       Bytes packed;
       ASSERT_TRUE(CompressBuffer(m.alg, m.mode, data->data(), data->size(), &packed));
@@ -126,13 +123,13 @@ TEST(RzvCompressionTest, PpmBlockIsTheParameterWordAndTheRawCoderStream) {
 
   // Modes 1 and 9 are orders 2 and 16 with 2 and 100 MB: the reference
   // streams follow the word byte for byte.
-  const Bytes text = ReadFile(kVectorDir / "english100k.in");
+  const Bytes text = ReadAll(kVectorDir / "english100k.in");
   if (text.empty()) GTEST_SKIP() << "no reference vectors in " << kVectorDir;
   for (const auto& [mode, file] : {std::pair{uint8_t{1}, "english100k.o2m2.ppmdg"},
                                    std::pair{uint8_t{9}, "english100k.o16m100.ppmdg"}}) {
     Bytes packed;
     ASSERT_TRUE(CompressBuffer(kRzvCompressionPpm, mode, text.data(), text.size(), &packed));
-    EXPECT_TRUE(Bytes(packed.begin() + 4, packed.end()) == ReadFile(kVectorDir / file)) << file;
+    EXPECT_TRUE(Bytes(packed.begin() + 4, packed.end()) == ReadAll(kVectorDir / file)) << file;
   }
 }
 

@@ -1,5 +1,6 @@
 // Scratch files for the database-file tests: a fresh directory per test,
-// removed afterwards, and whole-file byte reads for before/after comparisons.
+// removed afterwards, and whole-file byte reads for before/after comparisons
+// and reference files.
 #pragma once
 
 #include <cstdint>
@@ -30,7 +31,7 @@ class ScratchDir {
   std::filesystem::path path_;
 };
 
-inline std::vector<uint8_t> ReadAll(const std::string& path) {
+inline std::vector<uint8_t> ReadAll(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }

@@ -15,18 +15,15 @@
 #include "engine/storage/ppmd_model.h"
 #include "engine/storage/ppmd_range_coder.h"
 #include "engine/storage/ppmd_sub_allocator.h"
+#include "storage/db_test_files.h"
 
 namespace rzv {
 namespace {
 
+using ::rzv::testing::ReadAll;
 using Bytes = std::vector<uint8_t>;
 
 const std::filesystem::path kVectorDir = std::filesystem::path(RZV_TEST_DATA_DIR) / "ppmd/vectors";
-
-Bytes ReadFile(const std::filesystem::path& path) {
-  std::ifstream f(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
 
 Bytes FromHex(const std::string& hex) {
   Bytes out;
@@ -130,8 +127,8 @@ TEST_F(RzvPpmdVectorsTest, EveryVectorIsReproducedAndDecodedToTheEndMarker) {
   ASSERT_GE(vectors.size(), 17u);
   for (const Vector& v : vectors) {
     SCOPED_TRACE(v.out_file);
-    const Bytes in = ReadFile(kVectorDir / (v.input + ".in"));
-    const Bytes expected = ReadFile(kVectorDir / v.out_file);
+    const Bytes in = ReadAll(kVectorDir / (v.input + ".in"));
+    const Bytes expected = ReadAll(kVectorDir / v.out_file);
     ASSERT_FALSE(expected.empty());
     EXPECT_EQ(Encode(in, v.order, v.mem_mb), expected);
 
@@ -173,8 +170,8 @@ TEST_F(RzvPpmdVectorsTest, EmptyInputGivesTheFiveByteStreams) {
 }
 
 TEST_F(RzvPpmdVectorsTest, DecoderGivenTheSizeLeavesTheEndMarkerUnread) {
-  const Bytes in = ReadFile(kVectorDir / "abracadabra50.in");
-  const Bytes coded = ReadFile(kVectorDir / "abracadabra50.o4m7.ppmdg");
+  const Bytes in = ReadAll(kVectorDir / "abracadabra50.in");
+  const Bytes coded = ReadAll(kVectorDir / "abracadabra50.o4m7.ppmdg");
   ASSERT_EQ(coded.size(), 30u);
   const FullDecode sized = DecodeWithModel(coded, 4, 7, in.size());
   EXPECT_TRUE(sized.ok);
@@ -205,7 +202,7 @@ TEST(RzvPpmdTest, RoundTripsAcrossSizesOrdersAndRestarts) {
                         {200000, 10, 40}, {300000, 16, 1}, {2 << 20, 4, 1}};
   uint32_t seed = 7;
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message()
+    SCOPED_TRACE(::testing::Message()
                  << c.size << " bytes, order " << c.order << ", " << c.mem_mb << " MB");
     const Bytes in = SampleData(c.size, seed++);
     const Bytes coded = Encode(in, c.order, c.mem_mb);
