@@ -121,25 +121,37 @@ int64_t RzvBaseFieldManager::NextAutoincValue(int field_no) {
 
 void RzvBaseFieldManager::ApplyAutoincValues(RzvSessionSequenceValues& session, uint8_t* record) {
   if (record == nullptr) throw RzvException(10529, "Nil pointer occured");
+  // Record and session change only once every field has its value: a field
+  // past its maximum fails the insert with the record as the caller wrote it.
+  // Counters already advanced stay advanced; those values are used up.
+  struct Taken {
+    int field_no;
+    int64_t value;
+    bool generated;
+  };
+  std::vector<Taken> taken;
   for (int i = 0; i < field_defs_.Count(); ++i) {
     const RzvFieldDef& def = field_defs_[i];
     if (!IsAutoincType(def.DataType())) continue;
-    uint8_t* data = record + def.MemoryOffset();
     int64_t& counter = autoinc_last_values_[static_cast<size_t>(i)];
     if (IsNullBitSet(record, i)) {
-      int64_t value = NextAutoincValue(i);
-      session.Add(def.ObjectID(), value);
-      uint8_t bytes[8];
-      StoreLE<int64_t>(bytes, value);
-      std::copy_n(bytes, def.MemoryDataSize(), data);
-      SetNullBit(record, i, false);
+      taken.push_back({i, NextAutoincValue(i), true});
     } else {
-      int64_t value = LoadInteger(def.StorageType(), data);
+      int64_t value = LoadInteger(def.StorageType(), record + def.MemoryOffset());
       if (value > counter) {
         counter = value;
-        session.Add(def.ObjectID(), value);
+        taken.push_back({i, value, false});
       }
     }
+  }
+  for (const Taken& t : taken) {
+    const RzvFieldDef& def = field_defs_[t.field_no];
+    session.Add(def.ObjectID(), t.value);
+    if (!t.generated) continue;
+    uint8_t bytes[8];
+    StoreLE<int64_t>(bytes, t.value);
+    std::copy_n(bytes, def.MemoryDataSize(), record + def.MemoryOffset());
+    SetNullBit(record, t.field_no, false);
   }
 }
 

@@ -37,7 +37,7 @@ class RzvBaseFieldManager {
   // On insert: every NULL autoincrement field of the working record gets the
   // next value, which the session records; a supplied value greater than the
   // counter raises the counter to it (and is recorded). A supplied value never
-  // lowers the counter.
+  // lowers the counter. On failure the record and the session are unchanged.
   void ApplyAutoincValues(RzvSessionSequenceValues& session, uint8_t* record);
 
   // The session's last value for the field; without one, the table's counter
