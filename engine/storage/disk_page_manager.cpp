@@ -24,9 +24,13 @@ constexpr int64_t kTablesLockByte = 359;
 constexpr int64_t kHeaderLockByte = 360;
 
 // Base-offset search: windows of 10000 bytes, each starting 16 bytes before
-// the previous one ends so a signature across a boundary is still seen.
+// the previous one ends so a signature across a boundary is still seen. A
+// candidate is 18 bytes (signature and HeaderSize), so each window is read
+// with the 2 bytes after it: the last start positions of a window (up to
+// 9984) must see their HeaderSize even though the next window starts at 9984.
 constexpr int64_t kSearchWindow = 10000;
 constexpr int64_t kSearchStep = kSearchWindow - 16;
+constexpr int64_t kCandidateSize = 18;
 
 bool IsImageStart(const uint8_t* p) {
   return std::memcmp(p, kRzvFileSignature.data(), kRzvFileSignature.size()) == 0 &&
@@ -294,19 +298,19 @@ int64_t RzvDiskPageManager::FindBaseOffset() {
   int64_t found = 0;
   if (!(file_.ReadBuffer(head, 0, sizeof head) && IsImageStart(head))) {
     const int64_t size = file_.GetSize();
-    std::vector<uint8_t> window(kSearchWindow);
+    std::vector<uint8_t> window(kSearchWindow + kCandidateSize - 16);
     bool hit = false;
     for (int64_t start = 0; !hit && start < size; start += kSearchStep) {
-      const int64_t n = std::min<int64_t>(kSearchWindow, size - start);
+      const int64_t n = std::min<int64_t>(static_cast<int64_t>(window.size()), size - start);
       if (!file_.ReadBuffer(window.data(), start, n)) break;
-      for (int64_t i = 0; i + 18 <= n; ++i) {
+      for (int64_t i = 0; i + kCandidateSize <= n; ++i) {
         if (IsImageStart(window.data() + i)) {
           found = start + i;
           hit = true;
           break;
         }
       }
-      if (n < kSearchWindow) break;
+      if (n < static_cast<int64_t>(window.size())) break;
     }
   }
   file_.Seek(saved);

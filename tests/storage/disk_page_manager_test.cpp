@@ -111,8 +111,9 @@ TEST_F(RzvDiskPageManagerTest, ImageInsideAnotherFileIsFound) {
   Create(path_, {"pw", 0});
   const auto image = ReadAll(path_);
   // A signature with the wrong HeaderSize is passed over, and a signature
-  // across the boundary of two search windows is still found.
-  for (int64_t base : {int64_t{12345}, int64_t{9990}, int64_t{20}}) {
+  // across the boundary of two search windows is still found, also where
+  // only its HeaderSize crosses the boundary (9983, 19967).
+  for (int64_t base : {int64_t{12345}, int64_t{9990}, int64_t{20}, int64_t{9983}, int64_t{19967}}) {
     SCOPED_TRACE(base);
     std::vector<uint8_t> host(base, 'x');
     if (base > 40) {
