@@ -80,8 +80,17 @@ RzvPage* RzvPageManager::GetPage(int32_t session_id, int32_t page_no, bool reval
     }
     if (page->Home() == RzvPageHome::kSharedCache && revalidate && !page->IsDirty() &&
         !IsCachedPageValid(session_id, page)) {
-      RefreshCachedPage(page);
-      RememberPageStamp(session_id, page);
+      try {
+        RefreshCachedPage(page);
+        RememberPageStamp(session_id, page);
+      } catch (...) {
+        // The buffer now holds whatever the failed read left, under the
+        // version found on disk. Marked as a failed read, it is never taken
+        // for current: dropped now, or when its last pin is given back.
+        page->Header().SetPageVersion(kFailedPageVersion);
+        if (!page->IsPinned()) cache_.Remove(page_no);
+        throw;
+      }
     }
   } else {
     auto fresh = std::make_unique<RzvPage>(page_no);

@@ -277,6 +277,27 @@ TEST_F(RzvDiskPagesTest, MultiUserRevalidationSeesOtherWriters) {
   EXPECT_EQ(b.m.Header().change_counter, 2);
 }
 
+TEST_F(RzvDiskPagesTest, PageThatFailsItsCheckWhenRevalidatedIsNotServedLater) {
+  Db a(path_);
+  a.Create({"pw", 0});
+  const int32_t no = a.AddCommitted(1);
+  a.m.CloseDatabaseFile();
+  a.Open({"pw", 0}, true);
+  EXPECT_EQ(a.DataOf(no), std::vector<uint8_t>(kData, 1));
+
+  // Another writer leaves the page with a new version and a damaged data area.
+  auto bytes = ReadAll(path_);
+  uint8_t* page = &bytes[380 + no * kPage];
+  StoreLE<int32_t>(page + 4, LoadLE<int32_t>(page + 4) + 1);
+  page[40 + 100] ^= 0x01;
+  WriteAll(path_, bytes);
+
+  for (bool revalidate : {true, true, false}) {
+    SCOPED_TRACE(revalidate);
+    EXPECT_EQ(CodeOf([&] { a.DataOf(no, revalidate); }), 30446);
+  }
+}
+
 TEST_F(RzvDiskPagesTest, SystemFilesAreCreatedAndReadBack) {
   // 3000 connections need ceil((3000 + 10) / 984) = 4 pages of sessions file.
   {
