@@ -558,9 +558,10 @@ void RzvDiskPageManager::RefreshCachedPage(RzvPage* page) {
 void RzvDiskPageManager::AllocatePageNo(RzvPage* page) {
   CheckOpen(10459);
   page->SetPageNo(kInvalidPageNo);
-  const int32_t page_no = free_space_->AllocatePageNo();
+  // The buffer first: a number taken from the maps for a page that then has
+  // no memory would stay marked in use with nothing to free it.
   page->AllocateNewPageBuffer(PageSize());
-  page->SetPageNo(page_no);
+  page->SetPageNo(free_space_->AllocatePageNo());
 }
 
 void RzvDiskPageManager::FreePageNo(int32_t page_no) {

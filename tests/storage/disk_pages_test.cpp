@@ -21,6 +21,7 @@
 #include "engine/storage/database_system_files.h"
 #include "engine/storage/disk_page_manager.h"
 #include "engine/storage/exception.h"
+#include "engine/storage/memory_manager.h"
 #include "rzv_test_support.h"
 #include "storage/db_test_files.h"
 
@@ -296,6 +297,21 @@ TEST_F(RzvDiskPagesTest, PageThatFailsItsCheckWhenRevalidatedIsNotServedLater) {
     SCOPED_TRACE(revalidate);
     EXPECT_EQ(CodeOf([&] { a.DataOf(no, revalidate); }), 30446);
   }
+}
+
+TEST_F(RzvDiskPagesTest, PageWithoutMemoryForItsBufferTakesNoPageNumber) {
+  Db db(path_);
+  db.Create({"", 0});
+  db.AddCommitted(1);
+  const std::vector<uint8_t> before = ReadAll(path_);
+  RzvMemoryManager& memory = RzvMemoryManager::Instance();
+  const int64_t limit = memory.Limit();
+  memory.SetLimit(memory.TotalAllocated() + kPage - 1);
+  const int32_t code = CodeOf([&] { db.m.AddPage(kSession, RzvPageType::kTableRecord); });
+  memory.SetLimit(limit);
+  EXPECT_EQ(code, 30004);
+  EXPECT_EQ(ReadAll(path_), before);
+  EXPECT_EQ(db.AddCommitted(2), 3);
 }
 
 TEST_F(RzvDiskPagesTest, SystemFilesAreCreatedAndReadBack) {
