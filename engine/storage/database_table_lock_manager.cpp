@@ -341,18 +341,31 @@ bool RzvDatabaseTableLockManager::BeforeCommit(int32_t session_id) {
     }
   }
   std::vector<RzvInternalDBDirectAccessFile*> taken;
-  for (RzvInternalDBDirectAccessFile* file : modified) {
-    if (!LockTableLocked(lock, session_id, *file, kRzvTableLockCommit, commit_attempts_, true,
-                         false)) {
-      bool still_held = false;
-      for (RzvInternalDBDirectAccessFile* back : taken) {
-        try {
-          UnlockTableLocked(session_id, *back, kRzvTableLockCommit, 20204);
-        } catch (const RzvException&) {
-          still_held = true;
-        }
+  // Gives back the kind-4 locks taken so far; false when one stays held.
+  auto give_back = [&] {
+    bool all_released = true;
+    for (RzvInternalDBDirectAccessFile* back : taken) {
+      try {
+        UnlockTableLocked(session_id, *back, kRzvTableLockCommit, 20204);
+      } catch (const RzvException&) {
+        all_released = false;
       }
-      if (still_held) throw RzvException(20234, "Some table locks still exist");
+    }
+    return all_released;
+  };
+  for (RzvInternalDBDirectAccessFile* file : modified) {
+    bool locked = false;
+    try {
+      locked = LockTableLocked(lock, session_id, *file, kRzvTableLockCommit, commit_attempts_, true,
+                               false);
+    } catch (const RzvException&) {
+      // A lock that fails hard must not leave the earlier tables closed to
+      // readers for as long as the session lives.
+      if (!give_back()) throw RzvException(20234, "Some table locks still exist");
+      throw;
+    }
+    if (!locked) {
+      if (!give_back()) throw RzvException(20234, "Some table locks still exist");
       return false;
     }
     taken.push_back(file);

@@ -89,8 +89,9 @@ class RzvDatabaseTableLockManager {
                     const RzvRecordLockId& record);
 
   // Takes kind 4 on every table the session holds with kind 3. On failure
-  // gives back the kind-4 locks just taken and returns false; 20234 when one
-  // of them cannot be given back.
+  // gives back the kind-4 locks just taken and returns false (or, when a lock
+  // raised an error, lets it through); 20234 when one of them cannot be
+  // given back.
   bool BeforeCommit(int32_t session_id);
   // BeforeCommit, raising 20233 when it fails.
   void LockModifiedTablesForCommit(int32_t session_id);

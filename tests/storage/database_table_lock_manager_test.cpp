@@ -286,6 +286,29 @@ TEST_F(DatabaseTableLockManagerTest, CommitTakesKindFourOnModifiedTables) {
   EXPECT_TRUE(b.Locks().LockTable(1, b.Table(0), kRzvTableLockWrite, kOneTry));
 }
 
+TEST_F(DatabaseTableLockManagerTest, CommitLockThatFailsHardGivesBackTheOnesTaken) {
+  LockTestConnection a(db_, true);
+  LockTestConnection b(db_, true);
+  RzvDatabaseTableLockManager& m = a.Locks();
+  const int32_t t0 = a.Table(0).StartPageNo();
+  ASSERT_TRUE(m.LockTable(0, a.Table(0), kRzvTableLockWrite, kOneTry));
+  ASSERT_TRUE(m.LockTable(0, a.Table(1), kRzvTableLockWrite, kOneTry));
+  // Session 0's kind-4 byte of table 1 is already taken on this handle, so
+  // that lock passes every check and then cannot be set.
+  const int32_t kind4_byte = kRzvTableLockCommit * db_.max_connections + 0;
+  ASSERT_TRUE(a.Table(1).LockByte(kind4_byte));
+
+  EXPECT_EQ(CodeOf([&] { m.BeforeCommit(0); }), 20203);
+  EXPECT_EQ(m.LockCount(0, t0, kRzvTableLockCommit), 0);
+  EXPECT_TRUE(b.Locks().LockTable(1, b.Table(0), kRzvTableLockRead, kOneTry))
+      << "table 0 still closed to readers";
+  b.Locks().ReleaseSession(1);
+
+  a.Table(1).UnlockByte(kind4_byte);
+  EXPECT_TRUE(m.BeforeCommit(0));
+  EXPECT_EQ(m.LockCount(0, t0, kRzvTableLockCommit), 1);
+}
+
 TEST_F(DatabaseTableLockManagerTest, RecordLocksUnderAnExemptingWriteLockArePublishedAfterCommit) {
   LockTestConnection a(db_, true);
   LockTestConnection b(db_, true);
