@@ -121,7 +121,13 @@ void RzvMemoryManager::Reallocate(void*& p, size_t n, bool zero_tail) {
   }
   if (!HeadGuardOk(p)) throw RzvException(30002, "Invalid pointer");
   size_t old = StoredSize(p);
-  void* fresh = Allocate(n);
+  void* fresh = nullptr;
+  try {
+    fresh = Allocate(n);
+  } catch (const RzvException& e) {
+    // p keeps its block; the caller learns why the new one was refused.
+    throw RzvException::Format(30014, "ReallocMem error: %s", e.Message());
+  }
   std::memcpy(fresh, p, old < n ? old : n);
   if (zero_tail && n > old) std::memset(static_cast<unsigned char*>(fresh) + old, 0, n - old);
   try {

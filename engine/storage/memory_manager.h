@@ -33,7 +33,8 @@ class RzvMemoryManager {
     p = nullptr;
   }
   // Replaces p by a block of n bytes holding min(old, n) of its bytes; the
-  // bytes beyond the old size are zeroed when zero_tail is set.
+  // bytes beyond the old size are zeroed when zero_tail is set. 30002 for a
+  // foreign pointer; any other failure is 30014 "ReallocMem error: %s".
   void Reallocate(void*& p, size_t n, bool zero_tail);
 
   // Free physical memory, capped by the limit when one is set.

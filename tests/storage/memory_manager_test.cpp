@@ -71,5 +71,22 @@ TEST(RzvMemoryManagerTest, ReallocateKeepsContentAndZeroesTheTail) {
   EXPECT_GT(mm.AvailableMemory(), 0);
 }
 
+TEST(RzvMemoryManagerTest, ReallocateThatCannotAllocateKeepsTheOldBlock) {
+  RzvMemoryManager mm;
+  mm.SetLimit(1000);
+  void* p = mm.Allocate(600);
+  std::memcpy(p, "abcd", 4);
+  void* const before = p;
+  ExpectError([&] { mm.Reallocate(p, 900, true); }, 30014,
+              "ReallocMem error: Memory limit exceeded (Limit = 1000 bytes)");
+  ExpectError([&] { mm.Reallocate(p, 0, false); }, 30014,
+              "ReallocMem error: Cannot allocate 0 bytes");
+  EXPECT_EQ(p, before);
+  EXPECT_EQ(mm.SizeOf(p), 600u);
+  EXPECT_EQ(std::memcmp(p, "abcd", 4), 0);
+  EXPECT_EQ(mm.TotalAllocated(), 600);
+  mm.Free(p);
+}
+
 }  // namespace
 }  // namespace rzv
