@@ -57,6 +57,12 @@ class RzvPage {
   RzvPageHome Home() const { return home_; }
   void SetHome(RzvPageHome home) { home_ = home; }
 
+  // A cached copy that a newer one replaced (a commit, a release, a reuse of
+  // its number) while another session held it: it stays with its holder and
+  // leaves the shared cache when its last pin is given back.
+  bool IsStale() const { return stale_; }
+  void SetStale(bool stale) { stale_ = stale; }
+
   // Multi-user caching: the table change stamp at which a session last read
   // this page.
   std::optional<int64_t> SessionStamp(int32_t session_id) const;
@@ -73,6 +79,7 @@ class RzvPage {
   bool dirty_ = false;
   bool was_read_ = false;
   bool encryptable_ = true;
+  bool stale_ = false;
   RzvPageHome home_ = RzvPageHome::kNone;
   std::vector<std::pair<int32_t, int64_t>> stamps_;
 };

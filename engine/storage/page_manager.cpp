@@ -170,9 +170,10 @@ void RzvPageManager::PutPage(RzvPage* page) {
           (void)cache_.Insert(owned);
           throw RzvException(20085, "Invalid dirty page");
         }
-      } else if (page->Header().PageVersion() == kFailedPageVersion) {
+      } else if (page->Header().PageVersion() == kFailedPageVersion || page->IsStale()) {
         // A failed read is reported to the one caller that saw it, then
-        // forgotten, so the next request reads the page again.
+        // forgotten, so the next request reads the page again; so is a copy
+        // that a newer one replaced while it was held.
         cache_.Remove(page_no);
       } else {
         cache_.Touch(page_no);
@@ -192,15 +193,26 @@ void RzvPageManager::EvictToCapacity() {
 
 void RzvPageManager::DropFromCacheUnlessPinned(int32_t page_no) {
   RzvPage* cached = cache_.Find(page_no);
-  if (cached && !cached->IsPinned()) cache_.Remove(page_no);
+  if (!cached) return;
+  // A pinned copy stays with its holder until its last pin comes back.
+  if (cached->IsPinned()) {
+    cached->SetStale(true);
+  } else {
+    cache_.Remove(page_no);
+  }
 }
 
 void RzvPageManager::CacheOrDiscard(std::unique_ptr<RzvPage> page) {
   page->SetHome(RzvPageHome::kNone);
+  page->SetStale(false);  // just written: the newest copy there is
   int32_t page_no = page->PageNo();
   if (RzvPage* cached = cache_.Find(page_no)) {
-    // Another session still uses its older copy; this one is not needed.
-    if (cached->IsPinned()) return;
+    // Another session still uses its older copy: it keeps it, and the cache
+    // forgets it once it is given back, so later requests read the new one.
+    if (cached->IsPinned()) {
+      cached->SetStale(true);
+      return;
+    }
     cache_.Remove(page_no);
   }
   if (cache_.Size() >= static_cast<size_t>(cache_capacity_)) return;

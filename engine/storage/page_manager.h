@@ -109,8 +109,11 @@ class RzvPageManager {
   Session& SessionState(int32_t session_id);
   const Session* FindSession(int32_t session_id) const;
   // Puts an unpinned clean page into the cache, replacing an unpinned copy of
-  // the same number; discards it when the cache is full or holds a pinned copy.
+  // the same number; discards it when the cache is full or holds a pinned copy
+  // (which is marked stale).
   void CacheOrDiscard(std::unique_ptr<RzvPage> page);
+  // Removes the cached copy; a pinned one is marked stale instead and leaves
+  // when its last pin is given back.
   void DropFromCacheUnlessPinned(int32_t page_no);
   void EvictToCapacity();
 

@@ -104,6 +104,26 @@ TEST(RzvPageManagerTest, ChangesStayWithTheirSessionUntilCommit) {
   pm.PutPage(fresh);
 }
 
+TEST(RzvPageManagerTest, OlderCopyHeldByAnotherSessionAtCommitIsNotServedAfterwards) {
+  MemoryPageManager pm;
+  pm.Store(3, RzvPageType::kTableRecord, 'o');
+  RzvPage* page = pm.GetPage(1, 3, false, kAnyPageType);
+  page->Data()[0] = 'n';
+  page->SetDirty(true);
+  pm.PutPage(page);
+  // Session 2 holds the committed copy while session 1 commits its change.
+  RzvPage* held = pm.GetPage(2, 3, false, kAnyPageType);
+  pm.ApplyChanges(1);
+  EXPECT_EQ(held->Data()[0], 'o') << "a held page does not change under its holder";
+  pm.PutPage(held);
+
+  for (int32_t session : {1, 2}) {
+    RzvPage* again = pm.GetPage(session, 3, false, kAnyPageType);
+    EXPECT_EQ(again->Data()[0], 'n') << session;
+    pm.PutPage(again);
+  }
+}
+
 TEST(RzvPageManagerTest, CommitRefusesHeldPagesAndChangesNothing) {
   MemoryPageManager pm;
   pm.Store(0, RzvPageType::kTableRecord, 0);
