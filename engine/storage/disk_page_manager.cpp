@@ -202,9 +202,11 @@ void RzvDiskPageManager::OpenDatabaseFile(const std::string& file_name, const Rz
   multi_user_ = multi_user;
 
   try {
+    // The header lock is byte S + 360, so S is found first; the signature
+    // and HeaderSize it rests on are never rewritten.
+    SetOffsets(FindBaseOffset(), RzvFileHeader::kSize);
     LockHeader(20230);
     try {
-      SetOffsets(FindBaseOffset(), RzvFileHeader::kSize);
       ReadHeader();
     } catch (...) {
       UnlockHeader();

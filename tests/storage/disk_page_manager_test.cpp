@@ -128,6 +128,10 @@ TEST_F(RzvDiskPageManagerTest, ImageInsideAnotherFileIsFound) {
     Open(m, hosted, {"pw", 0});
     EXPECT_EQ(m.BaseOffset(), base);
     EXPECT_EQ(m.PageOffset(0), base + 380);
+    // The open leaves no lock behind, in the image or before it.
+    RzvDatabaseFile other;
+    other.OpenFile(hosted, kRzvAccessRead, kRzvShareReadWrite);
+    EXPECT_FALSE(other.IsRegionLocked(base + 380, 0));
     EXPECT_EQ(m.GetNextObjectID(), 1);
     m.CloseDatabaseFile();
     EXPECT_EQ(LoadLE<int32_t>(&ReadAll(hosted)[base + 376]), 1);
