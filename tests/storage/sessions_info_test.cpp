@@ -59,5 +59,19 @@ TEST(SessionsInfoTest, ReportsSlotsHeldByOthersWithoutDisturbingThem) {
   EXPECT_EQ(other.Sessions().CountSlotsHeldElsewhere(), 3);
 }
 
+// The kernel merges a handle's adjacent byte locks, so one process with two
+// multi-user connections holds slots 0..1 as one range; that is not yet a
+// claim of every slot.
+TEST(SessionsInfoTest, AdjacentSlotsOfOneProcessAreNotASingleUserClaim) {
+  ScratchDir dir;
+  const auto db = LockTestDatabase::Create(dir.File("j.rzv"), 3);
+  LockTestConnection a(db, true), b(db, true);
+  ASSERT_EQ(a.Sessions().Connect(), 0);
+  ASSERT_EQ(a.Sessions().Connect(), 1);
+  ASSERT_EQ(b.Sessions().Connect(), 2);
+  EXPECT_THAT(InfoOf(db.path), AllOf(HasSubstr("slots held: 3 of 3\n"),
+                                     HasSubstr("open elsewhere: in multi-user mode\n")));
+}
+
 }  // namespace
 }  // namespace rzv

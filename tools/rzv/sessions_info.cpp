@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "engine/storage/active_sessions_file.h"
 #include "engine/storage/internal_file_header.h"
 #include "engine/storage/page_header.h"
@@ -13,7 +15,9 @@ namespace {
 
 // Length of the lock another handle holds on the byte at position, 0 when
 // there is none. A single-user owner locks all slots of a page as one range,
-// a multi-user connection its one slot byte.
+// a multi-user connection its one slot byte; the kernel merges adjacent
+// ranges of one handle, so a handle with several connections shows a longer
+// range.
 int64_t ForeignLockLength(const std::string& file_name, int64_t position) {
   const int fd = ::open(file_name.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return 0;
@@ -40,9 +44,13 @@ void PrintSessionsInfo(std::FILE* out, RzvDiskPageManager& manager, int32_t sess
   if (held == n && n > 0) {
     const int64_t slot0 =
         manager.PageOffset(sessions_start_page) + kPageHeaderSize + RzvInternalFileHeader::kSize;
-    // With one slot the two modes look alike; a claim of every slot reads
-    // as single-user.
-    if (n == 1 || ForeignLockLength(manager.File().FileName(), slot0) != 1)
+    // The slots of the first page: what a single-user claim locks there.
+    const int64_t first_page_slots =
+        std::min<int64_t>(n, manager.PageSize() - kPageHeaderSize - RzvInternalFileHeader::kSize);
+    // Only a range over all of them reads as single-user. One handle with a
+    // connection in every one of those slots looks the same, as does any
+    // holder when there is one slot.
+    if (ForeignLockLength(manager.File().FileName(), slot0) >= first_page_slots)
       state = "in single-user mode";
   }
   std::fprintf(out, "open elsewhere: %s\n", state);
