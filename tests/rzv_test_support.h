@@ -1,14 +1,16 @@
 // Small helpers shared by the tests: what an RzvException thrown by a call
 // carries (its native code, its text with or without the native error
-// suffix) and expectations on both.
+// suffix), expectations on both, and values as little-endian bytes.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "engine/storage/byte_order.h"
 #include "engine/storage/exception.h"
 
 namespace rzv::testing {
@@ -73,6 +75,14 @@ void ExpectError(F f, int32_t code, const char* message, const std::string& what
       EXPECT_EQ(e.Message(), message) << what;
     }
   }
+}
+
+// The little-endian bytes of v, as records and files store it.
+template <typename T>
+std::vector<uint8_t> LeBytes(T v) {
+  std::vector<uint8_t> b(sizeof v);
+  StoreLE<T>(b.data(), v);
+  return b;
 }
 
 }  // namespace rzv::testing

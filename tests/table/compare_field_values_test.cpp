@@ -22,14 +22,9 @@ namespace rzv {
 namespace {
 
 using ::rzv::testing::ExpectError;
+using ::rzv::testing::LeBytes;
 using S = RzvStorageType;
 
-template <typename T>
-std::vector<uint8_t> Le(T v) {
-  std::vector<uint8_t> b(sizeof v);
-  StoreLE<T>(b.data(), v);
-  return b;
-}
 std::vector<uint8_t> Ansi(const std::string& s) {
   return {s.c_str(), s.c_str() + s.size() + 1};
 }
@@ -42,8 +37,8 @@ std::vector<uint8_t> Wide(const std::u16string& s) {
   return b;
 }
 std::vector<uint8_t> DateTime(int32_t day, int32_t ms) {
-  std::vector<uint8_t> b = Le(day);
-  std::vector<uint8_t> t = Le(ms);
+  std::vector<uint8_t> b = LeBytes(day);
+  std::vector<uint8_t> t = LeBytes(ms);
   b.insert(b.end(), t.begin(), t.end());
   return b;
 }
@@ -127,30 +122,30 @@ TEST_F(CompareFieldValuesTest, NumbersDatesAndBooleans) {
     int expected;
   };
   const Case cases[] = {
-      {{S::kShortint, Le<int8_t>(-1)}, {S::kShortint, Le<int8_t>(1)}, -1},
-      {{S::kByte, Le<uint8_t>(255)}, {S::kByte, Le<uint8_t>(1)}, 1},
-      {{S::kCardinal, Le<uint32_t>(4000000000u)}, {S::kCardinal, Le<uint32_t>(1)}, 1},
-      {{S::kWord, Le<uint16_t>(65535)}, {S::kSmallint, Le<int16_t>(-1)}, 1},
-      {{S::kCardinal, Le<uint32_t>(4000000000u)}, {S::kInteger, Le<int32_t>(-1)}, 1},
-      {{S::kLargeint, Le<int64_t>(-5)}, {S::kByte, Le<uint8_t>(200)}, -1},
-      {{S::kInteger, Le<int32_t>(2)}, {S::kFloat, Le<double>(2.5)}, -1},
-      {{S::kSingle, Le<float>(2.5f)}, {S::kCurrency, Le<double>(2.5)}, 0},
-      {{S::kFloat, Le<double>(-0.0)}, {S::kFloat, Le<double>(0.0)}, 0},
+      {{S::kShortint, LeBytes<int8_t>(-1)}, {S::kShortint, LeBytes<int8_t>(1)}, -1},
+      {{S::kByte, LeBytes<uint8_t>(255)}, {S::kByte, LeBytes<uint8_t>(1)}, 1},
+      {{S::kCardinal, LeBytes<uint32_t>(4000000000u)}, {S::kCardinal, LeBytes<uint32_t>(1)}, 1},
+      {{S::kWord, LeBytes<uint16_t>(65535)}, {S::kSmallint, LeBytes<int16_t>(-1)}, 1},
+      {{S::kCardinal, LeBytes<uint32_t>(4000000000u)}, {S::kInteger, LeBytes<int32_t>(-1)}, 1},
+      {{S::kLargeint, LeBytes<int64_t>(-5)}, {S::kByte, LeBytes<uint8_t>(200)}, -1},
+      {{S::kInteger, LeBytes<int32_t>(2)}, {S::kFloat, LeBytes<double>(2.5)}, -1},
+      {{S::kSingle, LeBytes<float>(2.5f)}, {S::kCurrency, LeBytes<double>(2.5)}, 0},
+      {{S::kFloat, LeBytes<double>(-0.0)}, {S::kFloat, LeBytes<double>(0.0)}, 0},
       {{S::kExtended, Extended(1.0)}, {S::kExtended, Extended(-1.0)}, 1},
       {{S::kExtended, Extended(-2.0)}, {S::kExtended, Extended(-1.0)}, -1},
       {{S::kExtended, Extended(0.0)}, {S::kExtended, Extended(-0.0)}, 0},
       {{S::kExtended, Extended(1e-300)}, {S::kExtended, Extended(0.0)}, 1},
-      {{S::kLogical, Le<int16_t>(0)}, {S::kLogical, Le<int16_t>(7)}, -1},
-      {{S::kLogical, Le<int16_t>(-1)}, {S::kLogical, Le<int16_t>(7)}, 0},
-      {{S::kLogical, Le<int16_t>(1)}, {S::kInteger, Le<int32_t>(1)}, 0},
-      {{S::kDate, Le<int32_t>(-1)}, {S::kDate, Le<int32_t>(1)}, -1},
-      {{S::kTime, Le<int32_t>(43200000)}, {S::kTime, Le<int32_t>(0)}, 1},
+      {{S::kLogical, LeBytes<int16_t>(0)}, {S::kLogical, LeBytes<int16_t>(7)}, -1},
+      {{S::kLogical, LeBytes<int16_t>(-1)}, {S::kLogical, LeBytes<int16_t>(7)}, 0},
+      {{S::kLogical, LeBytes<int16_t>(1)}, {S::kInteger, LeBytes<int32_t>(1)}, 0},
+      {{S::kDate, LeBytes<int32_t>(-1)}, {S::kDate, LeBytes<int32_t>(1)}, -1},
+      {{S::kTime, LeBytes<int32_t>(43200000)}, {S::kTime, LeBytes<int32_t>(0)}, 1},
       {{S::kDateTime, DateTime(5, 10)}, {S::kDateTime, DateTime(5, 20)}, -1},
       {{S::kDateTime, DateTime(6, 0)}, {S::kDateTime, DateTime(5, 20)}, 1},
-      {{S::kDate, Le<int32_t>(5)}, {S::kDateTime, DateTime(5, 0)}, 0},
-      {{S::kDate, Le<int32_t>(5)}, {S::kDateTime, DateTime(5, 1)}, -1},
-      {{S::kTime, Le<int32_t>(1)}, {S::kDate, Le<int32_t>(1)}, -1},
-      {{S::kInteger, Le<int32_t>(693594)}, {S::kDate, Le<int32_t>(693594)}, 0},
+      {{S::kDate, LeBytes<int32_t>(5)}, {S::kDateTime, DateTime(5, 0)}, 0},
+      {{S::kDate, LeBytes<int32_t>(5)}, {S::kDateTime, DateTime(5, 1)}, -1},
+      {{S::kTime, LeBytes<int32_t>(1)}, {S::kDate, LeBytes<int32_t>(1)}, -1},
+      {{S::kInteger, LeBytes<int32_t>(693594)}, {S::kDate, LeBytes<int32_t>(693594)}, 0},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Compare(c.a, c.b), c.expected) << &c - cases;
@@ -165,12 +160,12 @@ TEST_F(CompareFieldValuesTest, NumbersDatesAndBooleans) {
 }
 
 TEST_F(CompareFieldValuesTest, TextMeetingOtherTypesUsesTheCommonType) {
-  EXPECT_EQ(Compare({S::kString, Ansi("10")}, {S::kInteger, Le<int32_t>(9)}), -1);
-  EXPECT_EQ(Compare({S::kInteger, Le<int32_t>(10)}, {S::kString, Ansi("10")}), 0);
+  EXPECT_EQ(Compare({S::kString, Ansi("10")}, {S::kInteger, LeBytes<int32_t>(9)}), -1);
+  EXPECT_EQ(Compare({S::kInteger, LeBytes<int32_t>(10)}, {S::kString, Ansi("10")}), 0);
   int32_t jan1 = 0;
   ASSERT_TRUE(RzvTryEncodeDate(2024, 1, 1, jan1));
-  EXPECT_EQ(Compare({S::kString, Ansi("2024-01-02")}, {S::kDate, Le(jan1)}), 1);
-  EXPECT_EQ(Compare({S::kDate, Le(jan1)}, {S::kString, Ansi("2024-01-01")}), 0);
+  EXPECT_EQ(Compare({S::kString, Ansi("2024-01-02")}, {S::kDate, LeBytes(jan1)}), 1);
+  EXPECT_EQ(Compare({S::kDate, LeBytes(jan1)}, {S::kString, Ansi("2024-01-01")}), 0);
 }
 
 // A number meeting a date kind becomes that date kind exactly as a typed value
@@ -182,10 +177,10 @@ TEST_F(CompareFieldValuesTest, NumbersMeetingDateKindsConvertLikeTypedValues) {
     Value a, b;
   };
   const Case equal[] = {
-      {{S::kFloat, Le<double>(-1000.5)}, {S::kTime, Le<int32_t>(86399000)}},
-      {{S::kFloat, Le<double>(jan5 + 1.0 / 86400000)}, {S::kDateTime, DateTime(jan5, 1)}},
-      {{S::kFloat, Le<double>(jan5 + 999.0 / 86400000)}, {S::kDateTime, DateTime(jan5, 999)}},
-      {{S::kSingle, Le<float>(2.5f)}, {S::kDate, Le<int32_t>(2)}},
+      {{S::kFloat, LeBytes<double>(-1000.5)}, {S::kTime, LeBytes<int32_t>(86399000)}},
+      {{S::kFloat, LeBytes<double>(jan5 + 1.0 / 86400000)}, {S::kDateTime, DateTime(jan5, 1)}},
+      {{S::kFloat, LeBytes<double>(jan5 + 999.0 / 86400000)}, {S::kDateTime, DateTime(jan5, 999)}},
+      {{S::kSingle, LeBytes<float>(2.5f)}, {S::kDate, LeBytes<int32_t>(2)}},
       {{S::kExtended, Extended(jan5 + 0.75)}, {S::kDateTime, DateTime(jan5, 18 * 3600 * 1000)}},
   };
   for (const Case& c : equal) {
@@ -194,10 +189,10 @@ TEST_F(CompareFieldValuesTest, NumbersMeetingDateKindsConvertLikeTypedValues) {
   }
   for (double d : {1e20, -1e20, std::nan(""), HUGE_VAL}) {
     for (const Value& when :
-         {Value{S::kDate, Le<int32_t>(jan5)}, Value{S::kDateTime, DateTime(jan5, 0)}}) {
+         {Value{S::kDate, LeBytes<int32_t>(jan5)}, Value{S::kDateTime, DateTime(jan5, 0)}}) {
       ExpectError(
           [&] {
-            Compare({S::kFloat, Le<double>(d)}, when);
+            Compare({S::kFloat, LeBytes<double>(d)}, when);
           },
           kRzvConvertError, "Invalid floating point operation");
     }

@@ -14,14 +14,8 @@ namespace rzv {
 namespace {
 
 using ::rzv::testing::ExpectError;
+using ::rzv::testing::LeBytes;
 using D = RzvDeclaredType;
-
-template <typename T>
-std::vector<uint8_t> Bytes(T v) {
-  std::vector<uint8_t> b(sizeof v);
-  StoreLE<T>(b.data(), v);
-  return b;
-}
 
 RzvFieldDefs MakeDefs(std::initializer_list<std::pair<D, int32_t>> types) {
   RzvFieldDefs defs;
@@ -120,18 +114,18 @@ TEST(FieldValueTest, DatasetFormatWideningAndNarrowing) {
   };
   uint8_t ext_minus_2_5[10] = {0, 0, 0, 0, 0, 0, 0, 0xA0, 0x00, 0xC0};
   const Case cases[] = {
-      {D::kShortint, Bytes<int16_t>(-5), Bytes<int8_t>(-5)},
-      {D::kCardinal, Bytes<int64_t>(4000000000), Bytes<uint32_t>(4000000000u)},
-      {D::kByte, Bytes<uint16_t>(200), Bytes<uint8_t>(200)},
-      {D::kSingle, Bytes<double>(1.5), Bytes<float>(1.5f)},
-      {D::kExtended, Bytes<double>(-2.5), {ext_minus_2_5, ext_minus_2_5 + 10}},
-      {D::kAutoincShortint, Bytes<int32_t>(-3), Bytes<int8_t>(-3)},
-      {D::kAutoincSmallint, Bytes<int32_t>(-300), Bytes<int16_t>(-300)},
-      {D::kAutoincByte, Bytes<int32_t>(255), Bytes<uint8_t>(255)},
-      {D::kAutoincWord, Bytes<int32_t>(65535), Bytes<uint16_t>(65535)},
-      {D::kAutoincCardinal, Bytes<uint32_t>(4000000000u), Bytes<uint32_t>(4000000000u)},
-      {D::kLargeint, Bytes<int64_t>(-7), Bytes<int64_t>(-7)},
-      {D::kDateTime, Bytes<int64_t>(0x0000A4CB000A9435), Bytes<int64_t>(0x0000A4CB000A9435)},
+      {D::kShortint, LeBytes<int16_t>(-5), LeBytes<int8_t>(-5)},
+      {D::kCardinal, LeBytes<int64_t>(4000000000), LeBytes<uint32_t>(4000000000u)},
+      {D::kByte, LeBytes<uint16_t>(200), LeBytes<uint8_t>(200)},
+      {D::kSingle, LeBytes<double>(1.5), LeBytes<float>(1.5f)},
+      {D::kExtended, LeBytes<double>(-2.5), {ext_minus_2_5, ext_minus_2_5 + 10}},
+      {D::kAutoincShortint, LeBytes<int32_t>(-3), LeBytes<int8_t>(-3)},
+      {D::kAutoincSmallint, LeBytes<int32_t>(-300), LeBytes<int16_t>(-300)},
+      {D::kAutoincByte, LeBytes<int32_t>(255), LeBytes<uint8_t>(255)},
+      {D::kAutoincWord, LeBytes<int32_t>(65535), LeBytes<uint16_t>(65535)},
+      {D::kAutoincCardinal, LeBytes<uint32_t>(4000000000u), LeBytes<uint32_t>(4000000000u)},
+      {D::kLargeint, LeBytes<int64_t>(-7), LeBytes<int64_t>(-7)},
+      {D::kDateTime, LeBytes<int64_t>(0x0000A4CB000A9435), LeBytes<int64_t>(0x0000A4CB000A9435)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(DeclaredTypeName(c.type)));
