@@ -32,6 +32,15 @@ std::string ToAnsi(const icu::UnicodeString& s) {
   return RzvWideToAnsi(wide);
 }
 
+// True when windows-1252 has every character of s.
+bool Representable(const icu::UnicodeString& s) {
+  for (int32_t i = 0; i < s.length(); ++i) {
+    const char16_t c = s[i];
+    if (c != u'?' && c != 0x202F && c != 0x2009 && RzvWideCharToAnsi(c) == '?') return false;
+  }
+  return true;
+}
+
 char ToAnsiChar(const icu::UnicodeString& s, char fallback) {
   const std::string a = ToAnsi(s);
   return a.size() == 1 && a[0] != '?' ? a[0] : fallback;
@@ -62,12 +71,22 @@ void AppendLiteral(std::string& out, char c) {
   }
 }
 
+// Stands in a translated pattern for a character that windows-1252 lacks.
+constexpr char kLacking = '\x7F';
+
 // Translates an ICU date or time pattern into our format letters. The first
 // separator found between two fields becomes the date (or time) separator,
-// written as "/" (or ":").
+// written as "/" (or ":"). Characters the code page lacks (a Cyrillic year
+// abbreviation, a right-to-left mark) are left out, with the abbreviation
+// dot that follows them: written as "?" they would be text that the readers
+// of dates and times cannot find again.
 std::string TranslateIcuPattern(const icu::UnicodeString& pattern, bool time, char& separator) {
   std::string out;
-  const std::string text = ToAnsi(pattern);
+  std::string text;
+  for (int32_t k = 0; k < pattern.length(); ++k) {
+    const icu::UnicodeString unit = pattern.tempSubString(k, 1);
+    text += Representable(unit) ? ToAnsi(unit) : std::string(1, kLacking);
+  }
   bool separator_found = false;
   bool have_field = false;
   size_t i = 0;
@@ -89,8 +108,21 @@ std::string TranslateIcuPattern(const icu::UnicodeString& pattern, bool time, ch
         lit += text[j++];
       }
       if (j == i + 1 && j < text.size()) lit.push_back('\'');
-      for (char l : lit) AppendLiteral(out, l);
+      bool lacking = false;
+      for (char l : lit) {
+        if (l == kLacking) {
+          lacking = true;
+        } else {
+          AppendLiteral(out, l);
+        }
+      }
       i = j + 1;
+      if (lacking && i < text.size() && text[i] == '.') ++i;
+      continue;
+    }
+    if (c == kLacking) {
+      ++i;
+      if (i < text.size() && text[i] == '.') ++i;
       continue;
     }
     if (IsPatternLetter(static_cast<unsigned char>(c))) {
@@ -199,7 +231,10 @@ void LoadTimeSettings(const icu::Locale& loc, RzvFormatSettings& s) {
   names = symbols.getWeekdays(count);
   for (int32_t i = 1; i < count && i <= 7; ++i) s.long_day_names[i - 1] = ToAnsi(names[i]);
   names = symbols.getAmPmStrings(count);
-  if (count >= 2) {
+  // Markers that the code page lacks (Korean, Arabic) would both be written
+  // as "??", and a time read back could not tell morning from afternoon.
+  if (count >= 2 && Representable(names[0]) && Representable(names[1]) &&
+      ToAnsi(names[0]) != ToAnsi(names[1])) {
     s.time_am_string = ToAnsi(names[0]);
     s.time_pm_string = ToAnsi(names[1]);
   }
@@ -509,6 +544,11 @@ int CurrentYear() {
   return static_cast<int>(std::chrono::year_month_day{today}.year());
 }
 
+bool EndsWithDateSeparator(std::string_view format) {
+  while (!format.empty() && format.back() == ' ') format.remove_suffix(1);
+  return !format.empty() && format.back() == '/';
+}
+
 bool ScanDate(Scanner& sc, const RzvFormatSettings& s, int32_t& date) {
   unsigned n[3] = {0, 0, 0};
   size_t digits[3] = {0, 0, 0};
@@ -516,11 +556,16 @@ bool ScanDate(Scanner& sc, const RzvFormatSettings& s, int32_t& date) {
     return false;
   int count = 2;
   const size_t save = sc.pos;
-  if (sc.Char(s.date_separator)) {
-    if (!sc.Number(n[2], digits[2])) return false;
+  if (sc.Char(s.date_separator) && sc.Number(n[2], digits[2])) {
     count = 3;
   } else {
     sc.pos = save;
+  }
+  // A format that ends in a date separator ("yyyy. mm. dd." in Hungarian)
+  // writes it after the last number.
+  if (EndsWithDateSeparator(s.short_date_format)) {
+    const size_t end = sc.pos;
+    if (!sc.Char(s.date_separator)) sc.pos = end;
   }
   unsigned year = 0, month = 0, day = 0;
   size_t year_digits = 4;

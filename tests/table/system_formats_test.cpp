@@ -238,6 +238,28 @@ TEST_F(SystemFormatsTest, LocaleSettingsComeFromIcu) {
   EXPECT_EQ(RzvDateTimeToText(v, en), "1/5/2009 1:05:09 PM");
 }
 
+// What the engine writes in the user's locale reads back as the same value,
+// also where the locale's patterns hold words that the single-byte code page
+// lacks (Korean and Arabic day-half markers, right-to-left marks, the
+// Bulgarian year and hour abbreviations) or end in a date separator
+// ("2009. 01. 05." in Hungarian and Korean).
+TEST_F(SystemFormatsTest, LocaleTextReadsBackAsTheSameValue) {
+  const RzvDateTime v{Day(2009, 1, 5), Ms(13, 5, 9)};
+  for (const char* locale : {"en_US", "de_DE", "fi_FI", "hu_HU", "ko_KR", "ar_EG", "bg_BG"}) {
+    const RzvFormatSettings s = RzvFormatSettings::FromLocale(locale, locale);
+    const std::string text = RzvDateTimeToText(v, s);
+    EXPECT_EQ(text.find('?'), std::string::npos) << locale << ": " << text;
+    RzvDateTime back;
+    ASSERT_TRUE(RzvTryTextToDateTime(text, s, back)) << locale << ": " << text;
+    EXPECT_EQ(back, v) << locale << ": " << text;
+    int32_t date = 0, time = 0;
+    EXPECT_TRUE(RzvTryTextToDate(RzvDateToText(v.date, s), s, date)) << locale;
+    EXPECT_EQ(date, v.date) << locale;
+    EXPECT_TRUE(RzvTryTextToTime(RzvTimeToText(v.time, s), s, time)) << locale;
+    EXPECT_EQ(time, v.time) << locale;
+  }
+}
+
 TEST_F(SystemFormatsTest, EnvironmentChoosesTheLocale) {
   const char* names[] = {"LC_ALL", "LC_TIME", "LC_NUMERIC", "LANG"};
   std::string saved[4];
