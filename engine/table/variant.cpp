@@ -1009,9 +1009,14 @@ void RzvVariant::Add(const RzvVariant& other) {
     case Kind::kDate:
       r.SetAsDate(AddDays(a.AsDate(), b.AsDate(), 0));
       break;
-    case Kind::kTime:
-      r.SetAsTime(static_cast<int32_t>((int64_t{a.AsTime()} + b.AsTime()) % kRzvMsPerDay));
+    case Kind::kTime: {
+      // Whole days carried out are dropped; a sum before midnight wraps back
+      // into the previous day rather than becoming a negative time.
+      int64_t ms = (int64_t{a.AsTime()} + b.AsTime()) % kRzvMsPerDay;
+      if (ms < 0) ms += kRzvMsPerDay;
+      r.SetAsTime(static_cast<int32_t>(ms));
       break;
+    }
     case Kind::kDateTime: {
       const RzvDateTime x = a.AsDateTime(), y = b.AsDateTime();
       int64_t ms = int64_t{x.time} + y.time;

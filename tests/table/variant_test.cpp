@@ -549,6 +549,8 @@ TEST_F(VariantTest, Arithmetic) {
       {"date-time carries whole days", DT(kJan5, 23 * hour), Op::kAdd, Time(2 * hour),
        DT(kJan5 + 1, hour)},
       {"times wrap at midnight", Time(23 * hour), Op::kAdd, Time(2 * hour), Time(hour)},
+      {"times wrap back past midnight", Time(hour), Op::kAdd, Int(T::kInteger, -2 * hour),
+       Time(23 * hour)},
       {"booleans or", Bool(false), Op::kAdd, Bool(true), Bool(true)},
       {"boolean + number", Bool(true), Op::kAdd, Int(T::kInteger, 2), Int(T::kInteger, 3)},
       {"bytes + number", Bytes("a"), Op::kAdd, Int(T::kInteger, 1), std::nullopt, 30124,
