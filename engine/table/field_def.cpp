@@ -189,6 +189,7 @@ void RzvFieldDefs::Assign(const RzvFieldDefs& other) {
   }
   RzvFieldDefs copy;
   copy.items_ = other.items_;
+  for (RzvFieldDef& def : copy.items_) def.DeriveDefaultExpression();
   copy.ComputeOffsets();
   *this = std::move(copy);
 }

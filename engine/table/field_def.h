@@ -130,8 +130,9 @@ class RzvFieldDefs : public RzvMetaObjectDefs<RzvFieldDef> {
   // Moves field from to position to.
   void Move(int from, int to);
   void Clear();
-  // Copies every definition; raises "Duplicate field name %s" when a name
-  // repeats, leaving this list unchanged.
+  // Copies every definition as RzvFieldDef::Assign does, re-deriving each
+  // default expression; raises "Duplicate field name %s" when a name repeats,
+  // leaving this list unchanged.
   void Assign(const RzvFieldDefs& other);
 
   // Raises "Record size is too large: %d fields need more than %d bytes" on

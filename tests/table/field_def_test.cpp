@@ -214,6 +214,23 @@ TEST_F(DefaultExpressionTest, ExpressionsAreEvaluatedPerRecordAndLiteralsCopied)
   EXPECT_FALSE(copy.HasDefaultExpression());
 }
 
+// Copying a field list classifies each default afresh, as copying one
+// definition does: an evaluator installed since the source was built counts.
+TEST_F(DefaultExpressionTest, CopyingAListReclassifiesTheDefaults) {
+  RzvFieldDefs defs;
+  defs.Add(RzvFieldDef("Day", D::kDate)).SetDefaultValue(Text("Today()"));
+  EXPECT_FALSE(defs[0].HasDefaultExpression());
+  SetDefaultExpressionEvaluator([](std::string_view text) -> std::optional<RzvVariant> {
+    if (text != "Today()") return std::nullopt;
+    RzvVariant v;
+    v.SetAsDate(738000);
+    return v;
+  });
+  RzvFieldDefs copy;
+  copy.Assign(defs);
+  EXPECT_TRUE(copy[0].HasDefaultExpression());
+}
+
 TEST(FieldDefTest, ChangingTheTypeConvertsTheDefault) {
   RzvFieldDef number("N", D::kInteger);
   RzvVariant five;
