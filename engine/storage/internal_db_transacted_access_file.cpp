@@ -158,6 +158,9 @@ void RzvInternalDBTransactedAccessFile::WriteFile(int32_t session_id, const void
   int32_t offset = RzvInternalFileHeader::kSize;
   int64_t written = 0;
   int32_t cut_chain = kInvalidPageNo;
+  // Pages already filled by this write. A damaged chain that links back to
+  // one of them ends there: it is neither written twice nor released.
+  std::unordered_set<int32_t> kept{start_page_no_};
   for (int32_t i = 0; i < needed; ++i) {
     int64_t chunk = std::min<int64_t>(header.stored_size - written, data_size - offset);
     if (chunk > 0) std::memcpy(page->Data() + offset, src + written, static_cast<size_t>(chunk));
@@ -165,13 +168,14 @@ void RzvInternalDBTransactedAccessFile::WriteFile(int32_t session_id, const void
     page->SetDirty(true);
     if (i + 1 < needed) {
       int32_t next = page->Header().NextPageNo();
-      if (next < 0) {
+      if (next < 0 || kept.count(next) > 0) {
         RzvPage* added = page_manager_.AddPage(session_id, page_type_);
         page->Header().SetNextPageNo(added->PageNo());
         page.Reset(added);
       } else {
         page.Reset(GetChainPage(session_id, next));
       }
+      kept.insert(page->PageNo());
     } else {
       // Old bytes past the end are cleared so that the page holds nothing stale.
       int64_t end = offset + chunk;
@@ -185,7 +189,7 @@ void RzvInternalDBTransactedAccessFile::WriteFile(int32_t session_id, const void
 
   // Pages cut off the end are unreachable now: release them with the
   // session's commit.
-  std::unordered_set<int32_t> visited;
+  std::unordered_set<int32_t> visited = std::move(kept);
   while (cut_chain >= 0 && visited.insert(cut_chain).second) {
     RzvPagePin cut(page_manager_, GetChainPage(session_id, cut_chain));
     int32_t next = cut->Header().NextPageNo();

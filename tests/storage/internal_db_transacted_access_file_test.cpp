@@ -94,6 +94,35 @@ TEST(RzvInternalDBTransactedAccessFileTest, ChainGrowsAndReleasesPagesCutOffTheE
   for (int32_t i = 300 + 10 - kDataSize; i < kDataSize; ++i) ASSERT_EQ(last[i], 0) << i;
 }
 
+TEST(RzvInternalDBTransactedAccessFileTest, ChainLoopingBackIsRewrittenWithoutLosingItsOwnPages) {
+  // A damaged chain whose last page links back to its first: a rewrite that
+  // shrinks it must not release pages it keeps, one that grows it must not
+  // write over pages it already filled.
+  for (size_t new_size : {size_t{300}, size_t{1000}}) {
+    SCOPED_TRACE(new_size);
+    MemoryPageManager pm;
+    RzvInternalDBTransactedAccessFile file(pm, kType);
+    const int32_t start = file.Create(0);
+    file.WriteFile(0, Content(new_size == 300 ? 1000 : 300));
+    pm.ApplyChanges(0);
+    const std::vector<int32_t> old_chain = DiskChain(pm, start);
+    RzvPage* last = pm.GetPage(0, old_chain.back(), false, kAnyPageType);
+    last->Header().SetNextPageNo(start);
+    last->SetDirty(true);
+    pm.PutPage(last);
+    pm.ApplyChanges(0);
+
+    file.WriteFile(0, Content(new_size));
+    pm.ApplyChanges(0);
+    EXPECT_EQ(file.ReadFile(1), Content(new_size));
+    const std::vector<int32_t> chain = DiskChain(pm, start);
+    EXPECT_EQ(chain.size(), static_cast<size_t>((new_size + 10 + kDataSize - 1) / kDataSize));
+    for (int32_t no : chain) {
+      EXPECT_EQ(std::count(pm.freed.begin(), pm.freed.end(), no), 0) << no;
+    }
+  }
+}
+
 TEST(RzvInternalDBTransactedAccessFileTest, UncommittedWritesAreCancelled) {
   MemoryPageManager pm;
   RzvInternalDBTransactedAccessFile file(pm, kType);
