@@ -203,7 +203,7 @@ std::string RzvCurrencyToText(double value, const RzvFormatSettings& settings) {
     else
       s[dot] = settings.decimal_separator;
   }
-  if (s == "-0") s = "0";
+  if (s == "-0") return "0";
   return s;
 }
 
