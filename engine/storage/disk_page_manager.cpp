@@ -575,6 +575,10 @@ void RzvDiskPageManager::FreePageNo(int32_t page_no) {
   try {
     ReadHeader();
     CheckAddressable(page_no);
+    // A map page's header must never carry the freed stamp: refused here,
+    // before the write, not by the release that follows it.
+    if (IsSystemPage(page_no))
+      throw RzvException::Format(30434, "Cannot delete PFS or EAM page. PageNo=%d", page_no);
     // Other processes' caches see the page as changed from now on.
     uint8_t bytes[4];
     StoreLE<int32_t>(bytes, kFailedPageVersion);

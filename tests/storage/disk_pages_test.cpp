@@ -154,8 +154,11 @@ TEST_F(RzvDiskPagesTest, SystemPagesAreRefusedAndUnreadablePagesAreMarked) {
   db.Create({"pw", 0});
   db.AddCommitted(1);
   for (int32_t no : {0, 1}) {
+    const auto maps = ReadAll(path_);
     EXPECT_EQ(CodeOf([&] { db.m.GetPage(kSession, no, false, kAnyPageType); }), 30434);
     EXPECT_EQ(CodeOf([&] { db.m.DeletePage(kSession, no); }), 30434);
+    EXPECT_EQ(CodeOf([&] { db.m.FreePageNo(no); }), 30434);
+    EXPECT_EQ(ReadAll(path_), maps) << "map page " << no << " keeps its header";
   }
   // Beyond the end of the file: the read fails quietly, the page is invalid;
   // deleting it is refused before anything is written.
