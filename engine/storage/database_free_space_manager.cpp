@@ -319,6 +319,32 @@ void RzvDatabaseFreeSpaceManager::FreePageNo(int32_t page_no) {
   }
 }
 
+void RzvDatabaseFreeSpaceManager::CheckReleasable(const std::vector<int32_t>& pages) {
+  if (pages.empty()) return;
+  HeaderLock lock(host_, kLockErrorRelease);
+  host_.ReloadHeader(&last_used_page_no_, &total_page_count_);
+  std::vector<uint8_t> page(static_cast<size_t>(page_size_));
+  int64_t loaded_pfs = -1;
+  for (int32_t a : pages) {
+    if (a < 0 || a >= total_page_count_) {
+      throw RzvException::Format(30431, "Page: %d cannot be addressed. TotalPageCount=%d", a,
+                                 total_page_count_);
+    }
+    if (IsSystemPage(a)) {
+      throw RzvException::Format(30434, "Cannot delete PFS or EAM page. PageNo=%d", a);
+    }
+    int64_t pfs = a / pfs_span_;
+    if (pfs != loaded_pfs) {
+      ReadMapPage(PfsPagePosition(pfs), RzvPageType::kPfs, kTypeErrorSetFree, page.data());
+      loaded_pfs = pfs;
+    }
+    int64_t bit = a % pfs_span_;
+    if ((page[static_cast<size_t>(kPageHeaderSize + bit / 8)] & (1u << (bit % 8))) == 0) {
+      throw RzvException::Format(30427, "Page: %d already free", a);
+    }
+  }
+}
+
 void RzvDatabaseFreeSpaceManager::DropTrailingFreePages() {
   HeaderLock lock(host_, kLockErrorRelease);
   host_.ReloadHeader(&last_used_page_no_, &total_page_count_);

@@ -55,6 +55,9 @@ class RzvDatabaseFreeSpaceManager {
   // Marks the page free and shrinks the file by whole growth steps when
   // enough free pages trail the last used one.
   void FreePageNo(int32_t page_no);
+  // Fails as FreePageNo would (30431, 30434, 30427) unless every page is in
+  // use, so a batch of releases can be refused before the first is made.
+  void CheckReleasable(const std::vector<int32_t>& pages);
   // Cuts every free page after the last used one (compaction).
   void DropTrailingFreePages();
 

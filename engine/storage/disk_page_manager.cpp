@@ -653,6 +653,10 @@ void RzvDiskPageManager::ApplyChanges(int32_t session_id) {
   LockHeader(20213);
   try {
     ReadHeader();
+    // A deleted page found free half-way through the releases would leave
+    // the earlier ones released and the file marked for repair: all are
+    // checked before the file is marked or anything freed, under this lock.
+    free_space_->CheckReleasable(DeletedPages(session_id));
     const uint8_t state_before = header_.file_state;
     header_.file_state = kRzvFileStateInCommit;
     WriteHeader();

@@ -321,6 +321,12 @@ bool RzvPageManager::HasUncommittedPages() const {
   return false;
 }
 
+const std::vector<int32_t>& RzvPageManager::DeletedPages(int32_t session_id) const {
+  static const std::vector<int32_t> kNone;
+  const Session* session = FindSession(session_id);
+  return session ? session->deleted : kNone;
+}
+
 size_t RzvPageManager::DirtyPageCount(int32_t session_id) const {
   const Session* session = FindSession(session_id);
   return session ? session->dirty.Size() : 0;

@@ -96,6 +96,8 @@ class RzvPageManager {
   virtual void RefreshCachedPage(RzvPage* page);
   // Drops every page of every session and of the cache.
   void ReleaseAllPages();
+  // The page numbers the session's next commit will free, in that order.
+  const std::vector<int32_t>& DeletedPages(int32_t session_id) const;
 
  private:
   struct Session {

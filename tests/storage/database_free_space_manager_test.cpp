@@ -182,8 +182,17 @@ TEST(RzvFreeSpaceManagerTest, BitAndTypeErrorsLeaveTheLockReleased) {
   };
   for (const Case& c : cases) {
     ExpectError([&] { fsm.FreePageNo(c.page); }, c.code, c.message, std::to_string(c.page));
+    // The check before a batch of releases refuses it too, behind a used page.
+    ExpectError(
+        [&] {
+          fsm.CheckReleasable({2, c.page});
+        },
+        c.code, c.message, "batch " + std::to_string(c.page));
     EXPECT_EQ(host.lock_depth, 0);
   }
+  const auto maps = host.pages;
+  fsm.CheckReleasable({3, 2});
+  EXPECT_EQ(host.pages, maps);
 
   RzvPageHeader(host.pages[0].data()).SetPageType(RzvPageType::kTableRecord);
   EXPECT_EQ(CodeOf([&] { fsm.FreePageNo(2); }), 30424);
@@ -201,6 +210,7 @@ TEST(RzvFreeSpaceManagerTest, BitAndTypeErrorsLeaveTheLockReleased) {
   host.locked_by_other = true;
   EXPECT_EQ(CodeOf([&] { fsm.AllocatePageNo(); }), 20231);
   EXPECT_EQ(CodeOf([&] { fsm.FreePageNo(2); }), 20232);
+  EXPECT_EQ(CodeOf([&] { fsm.CheckReleasable({2}); }), 20232);
   EXPECT_TRUE(fsm.IsPageUsed(2));
 }
 

@@ -213,6 +213,36 @@ TEST_F(RzvDiskPagesTest, RefusedCommitKeepsTheFileConsistent) {
   EXPECT_FALSE(again.Open({"", 0}));
 }
 
+TEST_F(RzvDiskPagesTest, CommitDeletingAFreePageFailsBeforeFreeingAnything) {
+  // The free page comes after a used one in the deleted list; it was either
+  // never handed out or released meanwhile by another session's commit.
+  for (bool freed_by_other_session : {false, true}) {
+    SCOPED_TRACE(freed_by_other_session);
+    Db db(path_);
+    db.Create({"pw", 0});
+    const int32_t kept = db.AddCommitted(1);
+    int32_t free_page = 5;
+    if (freed_by_other_session) free_page = db.AddCommitted(2);
+    db.m.DeletePage(kSession, kept);
+    db.m.DeletePage(kSession, free_page);
+    if (freed_by_other_session) {
+      db.m.DeletePage(kSession + 1, free_page);
+      db.m.ApplyChanges(kSession + 1);
+    }
+    const auto before = ReadAll(path_);
+    ExpectError([&] { db.m.ApplyChanges(kSession); }, 30427,
+                "Page: " + std::to_string(free_page) + " already free");
+    EXPECT_EQ(ReadAll(path_), before);
+
+    db.m.CancelChanges(kSession);
+    EXPECT_FALSE(db.m.HasChanges(kSession));
+    db.AddCommitted(3);
+    db.m.CloseDatabaseFile();
+    EXPECT_FALSE(db.Open({"pw", 0})) << "no repair needed";
+    EXPECT_EQ(db.DataOf(kept), std::vector<uint8_t>(kData, 1));
+  }
+}
+
 TEST_F(RzvDiskPagesTest, ProcessKilledInsideACommitLeavesARepairMarkAndOlderDataIntact) {
   int32_t no = 0;
   {
