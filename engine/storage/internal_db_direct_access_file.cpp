@@ -24,6 +24,12 @@ void RzvInternalDBDirectAccessFile::CheckOpen(const char* operation) const {
   }
 }
 
+void RzvInternalDBDirectAccessFile::CheckPageSize() const {
+  // A page manager without an open file reports page size 0; every position
+  // of the file is derived from the data size, so nothing can be laid out.
+  if (data_size_ <= 0) throw RzvException(20160, "Error - database file is not opened.");
+}
+
 void RzvInternalDBDirectAccessFile::CheckPosition(int32_t position, int32_t limit) const {
   if (position < 0 || position > limit) {
     throw RzvException::Format(
@@ -37,6 +43,7 @@ int32_t RzvInternalDBDirectAccessFile::Create(RzvPageManager& page_manager, int3
     throw RzvException::Format(
         20157, "Cannot create Internal file. File already exists. StartPageNo=%d", start_page_no_);
   }
+  CheckPageSize();
   if (size < 0) {
     throw RzvException::Format(
         20158, "Cannot write after end of file. FileSize=%d. Position=%d, Count=%d", 0, 0, size);
@@ -66,6 +73,7 @@ int32_t RzvInternalDBDirectAccessFile::Create(RzvPageManager& page_manager, int3
 
 void RzvInternalDBDirectAccessFile::Open(int32_t start_page_no) {
   if (start_page_no < 0) throw RzvException::Format(10471, "Invalid PageNo = %d", start_page_no);
+  CheckPageSize();
   Close();
   uint8_t first[kPageHeaderSize + RzvInternalFileHeader::kSize];
   host_.ReadPageRegion(first, start_page_no, sizeof first, 0);

@@ -34,6 +34,8 @@ class RzvDirectFileHost {
 
 class RzvInternalDBDirectAccessFile {
  public:
+  // page_size is the open database's; a file built with none (0, before the
+  // database is open) refuses Create and Open with 20160.
   RzvInternalDBDirectAccessFile(RzvDirectFileHost& host, int32_t page_size, RzvPageType page_type);
 
   // Adds the pages of a new file of size zero bytes in the session's changes
@@ -63,6 +65,9 @@ class RzvInternalDBDirectAccessFile {
 
  private:
   void CheckOpen(const char* operation) const;
+  // 20160 when the file was built with no usable page size (the database
+  // was not open yet).
+  void CheckPageSize() const;
   void CheckPosition(int32_t position, int32_t limit) const;
   // Page number and in-page offset of a content position.
   int32_t PageOf(int64_t position) const;

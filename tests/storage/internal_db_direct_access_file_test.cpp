@@ -82,6 +82,15 @@ TEST(RzvInternalDBDirectAccessFileTest, PositionsOutsideTheFileAndClosedFilesFai
   ExpectError([&] { closed.DirectReadBuffer(buffer, 0, 1); }, 20156,
               "Cannot perform this operation (DirectReadBuffer) on closed internal file");
   EXPECT_EQ(CodeOf([&] { closed.LockFile(); }), 20156);
+  // Built before the database was open, the file has no page size to be
+  // laid out by: refused before any page is added or read.
+  for (int32_t page_size : {0, kPageHeaderSize}) {
+    RzvInternalDBDirectAccessFile early(f.pm, page_size, kType);
+    ExpectError([&] { early.Create(f.pm, 0, 500); }, 20160, "Error - database file is not opened.");
+    ExpectError([&] { early.Open(f.start); }, 20160, "Error - database file is not opened.");
+    EXPECT_FALSE(early.IsOpen());
+  }
+  EXPECT_FALSE(f.pm.HasChanges(0));
 
   RzvInternalDBDirectAccessFile wrong_type(f.pm, 256, RzvPageType::kTableLocks);
   ExpectError([&] { wrong_type.Open(f.start); }, 20155, "Invalid PageType found: 5 but wanted: 7");
