@@ -50,6 +50,7 @@ void RzvDatabaseSystemFiles::Open() {
 }
 
 void RzvDatabaseSystemFiles::Close() {
+  directory_.Close();
   sessions_file_.Close();
   table_list_.Close();
 }

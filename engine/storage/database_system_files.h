@@ -34,6 +34,7 @@ class RzvDatabaseSystemFiles {
   // Reads the directory, opens the sessions file (its size is
   // MaxConnections) and reads the table list.
   void Open();
+  // Closes all three files, so Create or Open may be tried again.
   void Close();
 
   int32_t MaxConnections() const { return sessions_file_.FileSize(); }

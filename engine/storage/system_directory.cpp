@@ -24,6 +24,11 @@ void RzvSystemDirectory::Open(int32_t session_id) {
   Read(session_id);
 }
 
+void RzvSystemDirectory::Close() {
+  file_.Close();
+  entries_.clear();
+}
+
 void RzvSystemDirectory::Read(int32_t session_id) {
   std::vector<uint8_t> content = file_.ReadFile(session_id);
   std::vector<Entry> entries;

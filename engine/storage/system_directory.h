@@ -31,6 +31,8 @@ class RzvSystemDirectory {
   void Open(int32_t session_id);
   void Read(int32_t session_id);
   void Write(int32_t session_id);
+  // Forgets the file and its entries; Create or Open may follow.
+  void Close();
 
   // StartPageNo of the first entry of that kind; -1 when there is none.
   int32_t StartPageNo(uint8_t kind) const;

@@ -385,6 +385,26 @@ TEST_F(RzvDiskPagesTest, SystemFilesAreCreatedAndReadBack) {
   EXPECT_NE(LoadLE<uint32_t>(&RawPage(path_, 2)[14]), 0u);
 }
 
+TEST_F(RzvDiskPagesTest, SystemFilesCanBeCreatedAgainAfterAFailedCreate) {
+  Db db(path_);
+  db.Create({"", 0});
+  RzvDatabaseSystemFiles files(db.m);
+  // A page the system session still holds makes the commit refuse, after
+  // all three files were created in the session.
+  RzvPage* held = db.m.GetPage(kSystemSessionId, 5, false, kAnyPageType);
+  EXPECT_EQ(CodeOf([&] { files.Create(500); }), 20152);
+  EXPECT_FALSE(db.m.HasChanges(kSystemSessionId));
+  db.m.PutPage(held);
+  files.Create(700);
+  EXPECT_EQ(files.Directory().StartPageNo(RzvSystemDirectory::kSessionsFileKind), 3);
+
+  db.m.CloseDatabaseFile();
+  EXPECT_FALSE(db.Open({"", 0}));
+  RzvDatabaseSystemFiles reopened(db.m);
+  reopened.Open();
+  EXPECT_EQ(reopened.MaxConnections(), 700);
+}
+
 TEST_F(RzvDiskPagesTest, SystemFilesRefuseABadStart) {
   Db db(path_);
   db.Create({"", 0});
