@@ -657,23 +657,15 @@ void RzvDiskPageManager::ApplyChanges(int32_t session_id) {
     // the earlier ones released and the file marked for repair: all are
     // checked before the file is marked or anything freed, under this lock.
     free_space_->CheckReleasable(DeletedPages(session_id));
-    const uint8_t state_before = header_.file_state;
+    // Refusals (pinned or clean pages) come before the file is marked, so a
+    // refused commit leaves it as it was; anything failing after the mark
+    // may have torn pages.
+    CheckCommittable(session_id);
     header_.file_state = kRzvFileStateInCommit;
     WriteHeader();
     try {
       if (commit_hook_) commit_hook_();
       RzvPageManager::ApplyChanges(session_id);
-    } catch (const RzvException& e) {
-      // These refusals come before anything is freed or written: the file is
-      // as it was and must not be reported as needing repair.
-      const int32_t code = e.NativeError();
-      if (code == 20152 || code == 20085 || code == 20086) {
-        header_.file_state = state_before;
-        WriteHeader();
-      } else {
-        torn_ = true;
-      }
-      throw;
     } catch (...) {
       torn_ = true;
       throw;

@@ -220,7 +220,7 @@ void RzvPageManager::CacheOrDiscard(std::unique_ptr<RzvPage> page) {
   (void)cache_.Insert(page);
 }
 
-void RzvPageManager::ApplyChanges(int32_t session_id) {
+void RzvPageManager::CheckCommittable(int32_t session_id) const {
   CheckSessionId(session_id);
   for (size_t i = 0; i < cache_.Size(); ++i) {
     const RzvPage* page = cache_.At(i);
@@ -228,16 +228,22 @@ void RzvPageManager::ApplyChanges(int32_t session_id) {
       throw RzvException(20152, "Some session pages are not released");
     }
   }
-  auto it = sessions_.find(session_id);
-  if (it == sessions_.end()) return;
-  Session& session = it->second;
-  // Every page is checked before anything is freed or written, so a refused
-  // commit changes nothing.
-  for (size_t i = 0; i < session.dirty.Size(); ++i) {
-    const RzvPage* page = session.dirty.At(i);
+  const Session* session = FindSession(session_id);
+  if (!session) return;
+  for (size_t i = 0; i < session->dirty.Size(); ++i) {
+    const RzvPage* page = session->dirty.At(i);
     if (!page->IsDirty()) throw RzvException(20085, "Invalid dirty page");
     if (page->IsPinned()) throw RzvException(20086, "Cannot write used page");
   }
+}
+
+void RzvPageManager::ApplyChanges(int32_t session_id) {
+  // Every page is checked before anything is freed or written, so a refused
+  // commit changes nothing.
+  CheckCommittable(session_id);
+  auto it = sessions_.find(session_id);
+  if (it == sessions_.end()) return;
+  Session& session = it->second;
 
   std::vector<int32_t> deleted = std::move(session.deleted);
   session.deleted.clear();

@@ -98,6 +98,10 @@ class RzvPageManager {
   void ReleaseAllPages();
   // The page numbers the session's next commit will free, in that order.
   const std::vector<int32_t>& DeletedPages(int32_t session_id) const;
+  // Raises what ApplyChanges would refuse before it frees or writes anything
+  // (a pinned page, a page of the dirty list that is clean or pinned), so a
+  // subclass can check before it marks the file as being in a commit.
+  void CheckCommittable(int32_t session_id) const;
 
  private:
   struct Session {
