@@ -28,8 +28,6 @@ bool RzvPageManager::IsCachedPageValid(int32_t /*session_id*/, RzvPage* /*page*/
   return false;
 }
 void RzvPageManager::RememberPageStamp(int32_t /*session_id*/, RzvPage* /*page*/) {}
-void RzvPageManager::ReservedHook1(int32_t /*arg*/) {}
-void RzvPageManager::ReservedHook2(int32_t /*arg*/) {}
 
 void RzvPageManager::RefreshCachedPage(RzvPage* page) {
   ReadPage(page);

@@ -45,9 +45,6 @@ class RzvPageManager {
   // Records the session's current table stamp in the page after a read.
   // Base: nothing.
   virtual void RememberPageStamp(int32_t session_id, RzvPage* page);
-  // Extension points that no manager uses; they do nothing.
-  virtual void ReservedHook1(int32_t arg);
-  virtual void ReservedHook2(int32_t arg);
   // Gives the page a free page number and, optionally, a fresh page buffer
   // (AddPage gives it one when it has none). Leaves PageNo at -1 on failure.
   virtual void AllocatePageNo(RzvPage* page) = 0;
