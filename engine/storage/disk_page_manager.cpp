@@ -141,16 +141,16 @@ void RzvDiskPageManager::CreateDatabaseFile(const std::string& file_name,
     WriteHeader();
     WriteEncryptionHeader();
     WriteReservedHeader();
-    if (!LockWithRetry(next_object_id_offset_))
+    if (!TryLockObjectId())
       throw RzvException(30401, "Cannot get NextObjectID. File area is Locked.");
     uint8_t zero[4] = {};
     try {
       file_.WriteBuffer(zero, next_object_id_offset_, 4, 30404);
     } catch (...) {
-      file_.UnlockByte(1, next_object_id_offset_);
+      UnlockObjectId();
       throw;
     }
-    file_.UnlockByte(1, next_object_id_offset_);
+    UnlockObjectId();
     StartPageAccess();
   } catch (...) {
     if (file_.IsOpen()) file_.CloseFile();
@@ -442,7 +442,6 @@ void RzvDiskPageManager::WritePageRegion(const void* buffer, int32_t page_no, in
 }
 
 int32_t RzvDiskPageManager::GetTotalPageCount() {
-  CheckOpen(10459);
   LockHeader(20236);
   try {
     ReadHeader();
@@ -465,7 +464,7 @@ void RzvDiskPageManager::Truncate(int32_t n) {
     n = std::min(n, header_.total_page_count - header_.last_used_page_no - 1);
     if (n > 0) {
       const int32_t total = header_.total_page_count - n;
-      file_.SetSize(first_page_offset_ + static_cast<int64_t>(total) * PageSize());
+      ResizeFile(total);
       header_.total_page_count = total;
       WriteHeader();
     }

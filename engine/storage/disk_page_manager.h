@@ -52,10 +52,9 @@ struct RzvDatabaseFileHeaders {
 // FileState 2 after the last; a file left at 1 reports needs-repair on open.
 // Once a commit has failed between the two, later commits of the same open
 // leave FileState at 1, so the mark survives until the file is repaired.
-//
-// Pages of the direct internal files (page types ActiveSessionList and
-// TableLocks) are always stored plain: their encryptable flag is clear when
-// written, and reads recognise them by the page type in the plain header.
+// Pages of direct internal files (types ActiveSessionList and TableLocks) are
+// written with their encryptable flag clear, and reads recognise them by the
+// page type in the plain header.
 class RzvDiskPageManager : public RzvPageManager,
                            public RzvDirectFileHost,
                            private RzvFreeSpaceHost {
