@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <bit>
-#include <exception>
 #include <limits>
 
 #include "engine/storage/exception.h"
+#include "engine/storage/header_lock.h"
 
 namespace rzv {
 
@@ -25,30 +25,6 @@ constexpr int32_t kFirstGrowth = 6;
 constexpr uint8_t kFullByte = 0xFF;
 
 }  // namespace
-
-// Holds the header lock for one allocation or release.
-class RzvDatabaseFreeSpaceManager::HeaderLock {
- public:
-  HeaderLock(RzvFreeSpaceHost& host, int32_t error_code) : host_(host) {
-    host_.LockHeader(error_code);
-  }
-  ~HeaderLock() noexcept(false) {
-    if (std::uncaught_exceptions() > entry_exceptions_) {
-      try {
-        host_.UnlockHeader();
-      } catch (...) {  // the failure already on its way matters more
-      }
-    } else {
-      host_.UnlockHeader();
-    }
-  }
-  HeaderLock(const HeaderLock&) = delete;
-  HeaderLock& operator=(const HeaderLock&) = delete;
-
- private:
-  RzvFreeSpaceHost& host_;
-  int entry_exceptions_ = std::uncaught_exceptions();
-};
 
 RzvDatabaseFreeSpaceManager::RzvDatabaseFreeSpaceManager(RzvFreeSpaceHost& host, int32_t page_size,
                                                          int32_t extent_page_count,
@@ -246,7 +222,7 @@ int64_t RzvDatabaseFreeSpaceManager::Extend() {
 }
 
 int32_t RzvDatabaseFreeSpaceManager::AllocatePageNo() {
-  HeaderLock lock(host_, kLockErrorAllocate);
+  RzvHeaderLock lock(host_, kLockErrorAllocate);
   host_.ReloadHeader(&last_used_page_no_, &total_page_count_);
   int32_t old_last_used = last_used_page_no_;
   int32_t old_total = total_page_count_;
@@ -303,7 +279,7 @@ void RzvDatabaseFreeSpaceManager::ShrinkAfterRelease() {
 }
 
 void RzvDatabaseFreeSpaceManager::FreePageNo(int32_t page_no) {
-  HeaderLock lock(host_, kLockErrorRelease);
+  RzvHeaderLock lock(host_, kLockErrorRelease);
   host_.ReloadHeader(&last_used_page_no_, &total_page_count_);
   int32_t old_last_used = last_used_page_no_;
   int32_t old_total = total_page_count_;
@@ -321,7 +297,7 @@ void RzvDatabaseFreeSpaceManager::FreePageNo(int32_t page_no) {
 
 void RzvDatabaseFreeSpaceManager::CheckReleasable(const std::vector<int32_t>& pages) {
   if (pages.empty()) return;
-  HeaderLock lock(host_, kLockErrorRelease);
+  RzvHeaderLock lock(host_, kLockErrorRelease);
   host_.ReloadHeader(&last_used_page_no_, &total_page_count_);
   std::vector<uint8_t> page(static_cast<size_t>(page_size_));
   int64_t loaded_pfs = -1;
@@ -346,7 +322,7 @@ void RzvDatabaseFreeSpaceManager::CheckReleasable(const std::vector<int32_t>& pa
 }
 
 void RzvDatabaseFreeSpaceManager::DropTrailingFreePages() {
-  HeaderLock lock(host_, kLockErrorRelease);
+  RzvHeaderLock lock(host_, kLockErrorRelease);
   host_.ReloadHeader(&last_used_page_no_, &total_page_count_);
   int64_t trailing = static_cast<int64_t>(total_page_count_) - 1 - last_used_page_no_;
   if (trailing <= 0) return;

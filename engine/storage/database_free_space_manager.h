@@ -80,8 +80,6 @@ class RzvDatabaseFreeSpaceManager {
   int32_t TotalPageCount() const { return total_page_count_; }
 
  private:
-  class HeaderLock;
-
   void ReadMapPage(int64_t page_no, RzvPageType type, int32_t error_code, uint8_t* page);
   void WriteMapPage(int64_t page_no, const uint8_t* page);
   void CreateMapPage(int64_t page_no, RzvPageType type);

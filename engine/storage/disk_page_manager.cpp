@@ -13,6 +13,7 @@
 #include "engine/storage/byte_order.h"
 #include "engine/storage/crypto_algorithm.h"
 #include "engine/storage/exception.h"
+#include "engine/storage/header_lock.h"
 #include "engine/storage/password_check.h"
 
 namespace rzv {
@@ -205,14 +206,10 @@ void RzvDiskPageManager::OpenDatabaseFile(const std::string& file_name, const Rz
     // The header lock is byte S + 360, so S is found first; the signature
     // and HeaderSize it rests on are never rewritten.
     SetOffsets(FindBaseOffset(), RzvFileHeader::kSize);
-    LockHeader(20230);
-    try {
+    {
+      RzvHeaderLock lock(*this, 20230);
       ReadHeader();
-    } catch (...) {
-      UnlockHeader();
-      throw;
     }
-    UnlockHeader();
     needs_repair = header_.NeedsRepair();
 
     if (!header_.HasSignature())
@@ -442,37 +439,25 @@ void RzvDiskPageManager::WritePageRegion(const void* buffer, int32_t page_no, in
 }
 
 int32_t RzvDiskPageManager::GetTotalPageCount() {
-  LockHeader(20236);
-  try {
-    ReadHeader();
-  } catch (...) {
-    UnlockHeader();
-    throw;
-  }
-  UnlockHeader();
+  RzvHeaderLock lock(*this, 20236);
+  ReadHeader();
   return header_.total_page_count;
 }
 
 void RzvDiskPageManager::Truncate(int32_t n) {
   CheckOpen(10460);
   if (n <= 0) return;
-  LockHeader(20232);
-  try {
-    ReadHeader();
-    // Only free pages after the last used one may go: cutting a used page
-    // would lose what it holds.
-    n = std::min(n, header_.total_page_count - header_.last_used_page_no - 1);
-    if (n > 0) {
-      const int32_t total = header_.total_page_count - n;
-      ResizeFile(total);
-      header_.total_page_count = total;
-      WriteHeader();
-    }
-  } catch (...) {
-    UnlockHeader();
-    throw;
+  RzvHeaderLock lock(*this, 20232);
+  ReadHeader();
+  // Only free pages after the last used one may go: cutting a used page
+  // would lose what it holds.
+  n = std::min(n, header_.total_page_count - header_.last_used_page_no - 1);
+  if (n > 0) {
+    const int32_t total = header_.total_page_count - n;
+    ResizeFile(total);
+    header_.total_page_count = total;
+    WriteHeader();
   }
-  UnlockHeader();
 }
 
 // ---- Free-space host ----
@@ -570,24 +555,18 @@ void RzvDiskPageManager::FreePageNo(int32_t page_no) {
   // One header lock over the stamp and the release, and the number checked
   // first, so the stamp never lands on a page that is not this file's or that
   // another process has just been given.
-  LockHeader(20232);
-  try {
-    ReadHeader();
-    CheckAddressable(page_no);
-    // A map page's header must never carry the freed stamp: refused here,
-    // before the write, not by the release that follows it.
-    if (IsSystemPage(page_no))
-      throw RzvException::Format(30434, "Cannot delete PFS or EAM page. PageNo=%d", page_no);
-    // Other processes' caches see the page as changed from now on.
-    uint8_t bytes[4];
-    StoreLE<int32_t>(bytes, kFailedPageVersion);
-    file_.WriteBuffer(bytes, PageOffset(page_no) + kPageVersionOffset, 4, 20198);
-    free_space_->FreePageNo(page_no);
-  } catch (...) {
-    UnlockHeader();
-    throw;
-  }
-  UnlockHeader();
+  RzvHeaderLock lock(*this, 20232);
+  ReadHeader();
+  CheckAddressable(page_no);
+  // A map page's header must never carry the freed stamp: refused here,
+  // before the write, not by the release that follows it.
+  if (IsSystemPage(page_no))
+    throw RzvException::Format(30434, "Cannot delete PFS or EAM page. PageNo=%d", page_no);
+  // Other processes' caches see the page as changed from now on.
+  uint8_t bytes[4];
+  StoreLE<int32_t>(bytes, kFailedPageVersion);
+  file_.WriteBuffer(bytes, PageOffset(page_no) + kPageVersionOffset, 4, 20198);
+  free_space_->FreePageNo(page_no);
 }
 
 void RzvDiskPageManager::CheckAddressable(int32_t page_no) const {
@@ -649,38 +628,32 @@ void RzvDiskPageManager::ApplyChanges(int32_t session_id) {
     return;
   }
   CheckOpen(10459);
-  LockHeader(20213);
+  RzvHeaderLock lock(*this, 20213);
+  ReadHeader();
+  // A deleted page found free half-way through the releases would leave the
+  // earlier ones released and the file marked for repair: all are checked
+  // before the file is marked or anything freed, under this lock.
+  free_space_->CheckReleasable(DeletedPages(session_id));
+  // Refusals (pinned or clean pages) come before the file is marked, so a
+  // refused commit leaves it as it was; anything failing after the mark may
+  // have torn pages.
+  CheckCommittable(session_id);
+  header_.file_state = kRzvFileStateInCommit;
+  WriteHeader();
   try {
-    ReadHeader();
-    // A deleted page found free half-way through the releases would leave
-    // the earlier ones released and the file marked for repair: all are
-    // checked before the file is marked or anything freed, under this lock.
-    free_space_->CheckReleasable(DeletedPages(session_id));
-    // Refusals (pinned or clean pages) come before the file is marked, so a
-    // refused commit leaves it as it was; anything failing after the mark
-    // may have torn pages.
-    CheckCommittable(session_id);
-    header_.file_state = kRzvFileStateInCommit;
-    WriteHeader();
-    try {
-      if (commit_hook_) commit_hook_();
-      RzvPageManager::ApplyChanges(session_id);
-    } catch (...) {
-      torn_ = true;
-      throw;
-    }
-    // Allocations and releases inside the commit rewrote the counters.
-    ReadHeader();
-    ++header_.change_counter;
-    // After a commit of this manager failed half-way, no later commit may
-    // declare the file consistent: its pages may be torn until repaired.
-    header_.file_state = torn_ ? kRzvFileStateInCommit : kRzvFileStateConsistent;
-    WriteHeader();
+    if (commit_hook_) commit_hook_();
+    RzvPageManager::ApplyChanges(session_id);
   } catch (...) {
-    UnlockHeader();
+    torn_ = true;
     throw;
   }
-  UnlockHeader();
+  // Allocations and releases inside the commit rewrote the counters.
+  ReadHeader();
+  ++header_.change_counter;
+  // After a commit of this manager failed half-way, no later commit may
+  // declare the file consistent: its pages may be torn until repaired.
+  header_.file_state = torn_ ? kRzvFileStateInCommit : kRzvFileStateConsistent;
+  WriteHeader();
 }
 
 }  // namespace rzv
