@@ -207,6 +207,9 @@ void RzvCollator::BuildAsciiTables() {
   auto cmp = [](UCollator* c, char16_t x, char16_t y) { return ucol_strcoll(c, &x, 1, &y, 1); };
 
   // Primary ranks: sort the non-ignorable characters by primary weight.
+  // Rank 0 marks an ignorable character, which leaves the comparison to ICU.
+  uint16_t primary_rank[128] = {};
+  uint8_t tertiary_rank[128] = {};
   std::vector<char16_t> chars;
   for (char16_t c = 1; c < 128; ++c) {
     char16_t one = c;
@@ -219,13 +222,13 @@ void RzvCollator::BuildAsciiTables() {
   uint16_t rank = 0;
   for (size_t i = 0; i < chars.size(); ++i) {
     if (i == 0 || cmp(primary.get(), chars[i - 1], chars[i]) != UCOL_EQUAL) ++rank;
-    primary_[chars[i]] = rank;
+    primary_rank[chars[i]] = rank;
   }
   // Tertiary ranks within each primary group; a secondary difference inside
   // a group is not modelled by the tables.
   for (size_t begin = 0; begin < chars.size();) {
     size_t end = begin;
-    while (end < chars.size() && primary_[chars[end]] == primary_[chars[begin]]) ++end;
+    while (end < chars.size() && primary_rank[chars[end]] == primary_rank[chars[begin]]) ++end;
     std::stable_sort(chars.begin() + static_cast<ptrdiff_t>(begin),
                      chars.begin() + static_cast<ptrdiff_t>(end),
                      [&](char16_t x, char16_t y) { return cmp(collator_, x, y) == UCOL_LESS; });
@@ -233,23 +236,23 @@ void RzvCollator::BuildAsciiTables() {
     for (size_t i = begin; i < end; ++i) {
       if (cmp(secondary.get(), chars[begin], chars[i]) != UCOL_EQUAL) return;
       if (i == begin || cmp(collator_, chars[i - 1], chars[i]) != UCOL_EQUAL) ++t;
-      tertiary_[chars[i]] = t;
+      tertiary_rank[chars[i]] = t;
     }
     begin = end;
   }
   for (int c = 1; c < 128; ++c) {
-    tertiary_folded_[c] = tertiary_[u_foldCase(c, U_FOLD_CASE_DEFAULT)];
-    if (primary_[c] != 0) {
-      keys_[0][c] = static_cast<uint16_t>(primary_[c] << 8 | tertiary_[c]);
-      keys_[1][c] = static_cast<uint16_t>(primary_[c] << 8 | tertiary_folded_[c]);
+    if (primary_rank[c] != 0) {
+      const uint8_t folded = tertiary_rank[u_foldCase(c, U_FOLD_CASE_DEFAULT)];
+      keys_[0][c] = static_cast<uint16_t>(primary_rank[c] << 8 | tertiary_rank[c]);
+      keys_[1][c] = static_cast<uint16_t>(primary_rank[c] << 8 | folded);
     }
   }
 
   bool words = true;
   for (char c = 0x20; c < 0x7F && words; ++c) {
-    words = primary_[static_cast<int>(c)] != 0;
+    words = primary_rank[static_cast<int>(c)] != 0;
     for (char d = 0x20; d < 0x7F && words; ++d) {
-      bool same_primary = primary_[static_cast<int>(c)] == primary_[static_cast<int>(d)];
+      bool same_primary = primary_rank[static_cast<int>(c)] == primary_rank[static_cast<int>(d)];
       words = same_primary == (AsciiLower(c) == AsciiLower(d));
     }
   }

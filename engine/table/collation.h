@@ -78,14 +78,11 @@ class RzvCollator {
   // tertiary level: then eight characters at a time can be settled with
   // word operations.
   bool ascii_words_ = false;
-  // Dense rank of each ASCII character's primary weight (0: ignorable, which
-  // leaves the comparison to ICU), and of its tertiary weight among the
-  // characters of equal primary weight, as is and after case folding.
-  uint16_t primary_[128] = {};
-  uint8_t tertiary_[128] = {};
-  uint8_t tertiary_folded_[128] = {};
   // Per byte: primary rank << 8 | tertiary rank, [1] after case folding. 0
-  // for the terminator, ignorable characters and bytes above 0x7F.
+  // for the terminator, ignorable characters and bytes above 0x7F. The
+  // primary rank is the dense rank of the character's primary weight; the
+  // tertiary rank is that of its tertiary weight among the characters of
+  // equal primary weight.
   uint16_t keys_[2][256] = {};
   // UTF-16 of each windows-1252 byte, [1] case-folded.
   char16_t ansi_to_utf16_[2][256] = {};
