@@ -8,6 +8,19 @@
 
 namespace rzv {
 
+namespace {
+
+// Raises when field n's name repeats that of an earlier field.
+void CheckNameNotEarlier(const RzvFieldDefs& defs, int n) {
+  for (int j = 0; j < n; ++j) {
+    if (SameObjectName(defs[n].Name(), defs[j].Name())) {
+      throw RzvException::Format(30508, "Duplicate field name %s", defs[n].Name());
+    }
+  }
+}
+
+}  // namespace
+
 RzvFieldDef::RzvFieldDef(std::string_view name, RzvDeclaredType type, int32_t size) {
   SetName(name);
   SetType(type, size);
@@ -180,13 +193,7 @@ void RzvFieldDefs::Clear() {
 }
 
 void RzvFieldDefs::Assign(const RzvFieldDefs& other) {
-  for (int i = 0; i < other.Count(); ++i) {
-    for (int j = 0; j < i; ++j) {
-      if (SameObjectName(other[i].Name(), other[j].Name())) {
-        throw RzvException::Format(30508, "Duplicate field name %s", other[i].Name());
-      }
-    }
-  }
+  for (int i = 0; i < other.Count(); ++i) CheckNameNotEarlier(other, i);
   RzvFieldDefs copy;
   copy.items_ = other.items_;
   for (RzvFieldDef& def : copy.items_) def.DeriveDefaultExpression();
@@ -221,12 +228,8 @@ void RzvFieldDefs::ComputeOffsets() {
 
 void RzvFieldDefs::Validate() const {
   for (int i = 0; i < Count(); ++i) {
-    items_[static_cast<size_t>(i)].Validate();
-    for (int j = 0; j < i; ++j) {
-      if (SameObjectName(Item(i).Name(), Item(j).Name())) {
-        throw RzvException::Format(30508, "Duplicate field name %s", Item(i).Name());
-      }
-    }
+    Item(i).Validate();
+    CheckNameNotEarlier(*this, i);
   }
 }
 
