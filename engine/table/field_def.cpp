@@ -32,12 +32,13 @@ void RzvFieldDef::SetType(RzvDeclaredType type, int32_t size) {
     throw RzvException::Format(30500, "Unsupported data type '%s'", DeclaredTypeName(type));
   }
   int32_t memory_size = StorageDataSize(storage, size);
+  int32_t disk_size = StorageDiskDataSize(storage, size);
   RzvVariant default_value = ConvertDefault(default_value_, storage);
   data_type_ = type;
   storage_type_ = storage;
   size_ = size;
   memory_data_size_ = memory_size;
-  disk_data_size_ = IsBlobStorageType(storage) ? kBlobReferenceSize : memory_size;
+  disk_data_size_ = disk_size;
   default_value_ = std::move(default_value);
   DeriveDefaultExpression();
 }
