@@ -24,6 +24,11 @@ constexpr int32_t kLockErrorRelease = 20232;
 constexpr int32_t kFirstGrowth = 6;
 constexpr uint8_t kFullByte = 0xFF;
 
+// Bit `bit` of a PFS page's data area: byte bit / 8, least significant first.
+bool IsBitSet(const std::vector<uint8_t>& pfs_page, int64_t bit) {
+  return (pfs_page[static_cast<size_t>(kPageHeaderSize + bit / 8)] & (1u << (bit % 8))) != 0;
+}
+
 }  // namespace
 
 RzvDatabaseFreeSpaceManager::RzvDatabaseFreeSpaceManager(RzvFreeSpaceHost& host, int32_t page_size,
@@ -124,8 +129,7 @@ void RzvDatabaseFreeSpaceManager::UpdateEamEntry(int64_t a) {
       ReadMapPage(PfsPagePosition(pfs), RzvPageType::kPfs, kTypeErrorEamUpdate, pfs_page.data());
       loaded_pfs = pfs;
     }
-    int64_t bit = p % pfs_span_;
-    if (pfs_page[static_cast<size_t>(kPageHeaderSize + bit / 8)] & (1u << (bit % 8))) {
+    if (IsBitSet(pfs_page, p % pfs_span_)) {
       used = true;
     } else {
       free = true;
@@ -314,8 +318,7 @@ void RzvDatabaseFreeSpaceManager::CheckReleasable(const std::vector<int32_t>& pa
       ReadMapPage(PfsPagePosition(pfs), RzvPageType::kPfs, kTypeErrorSetFree, page.data());
       loaded_pfs = pfs;
     }
-    int64_t bit = a % pfs_span_;
-    if ((page[static_cast<size_t>(kPageHeaderSize + bit / 8)] & (1u << (bit % 8))) == 0) {
+    if (!IsBitSet(page, a % pfs_span_)) {
       throw RzvException::Format(30427, "Page: %d already free", a);
     }
   }
@@ -335,8 +338,7 @@ bool RzvDatabaseFreeSpaceManager::IsPageUsed(int32_t page_no) {
   std::vector<uint8_t> page(static_cast<size_t>(page_size_));
   ReadMapPage(PfsPagePosition(page_no / pfs_span_), RzvPageType::kPfs, kTypeErrorSearch,
               page.data());
-  int64_t bit = page_no % pfs_span_;
-  return (page[static_cast<size_t>(kPageHeaderSize + bit / 8)] & (1u << (bit % 8))) != 0;
+  return IsBitSet(page, page_no % pfs_span_);
 }
 
 int RzvDatabaseFreeSpaceManager::EamEntry(int64_t extent) {
