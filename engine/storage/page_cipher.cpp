@@ -358,32 +358,32 @@ size_t RzvPageCipher::BlockSize() const {
   return impl_ ? impl_->BlockSize() : 0;
 }
 
-bool RzvPageCipher::Encrypt(void* buf, size_t len) const {
-  // A valid id without a chain is a moved-from cipher: fail rather than
-  // pass the bytes through in clear.
-  if (!impl_) return !RzvIsValidCryptoAlgorithm(algorithm_);
+namespace {
+
+// One direction of Encrypt / Decrypt. A valid id without a chain is a
+// moved-from cipher: fail rather than pass the bytes through in clear.
+bool RunChain(const RzvPageCipher::Impl* impl, uint8_t algorithm,
+              void (RzvPageCipher::Impl::*direction)(uint8_t*, size_t) const, void* buf,
+              size_t len) {
+  if (!impl) return !RzvIsValidCryptoAlgorithm(algorithm);
   if (len == 0) return true;
   if (buf == nullptr) return false;
   try {
-    impl_->Encrypt(static_cast<uint8_t*>(buf), len);
+    (impl->*direction)(static_cast<uint8_t*>(buf), len);
   } catch (const CryptoPP::Exception&) {
     return false;
   }
   return true;
 }
 
+}  // namespace
+
+bool RzvPageCipher::Encrypt(void* buf, size_t len) const {
+  return RunChain(impl_.get(), algorithm_, &Impl::Encrypt, buf, len);
+}
+
 bool RzvPageCipher::Decrypt(void* buf, size_t len) const {
-  // A valid id without a chain is a moved-from cipher: fail rather than
-  // pass the bytes through in clear.
-  if (!impl_) return !RzvIsValidCryptoAlgorithm(algorithm_);
-  if (len == 0) return true;
-  if (buf == nullptr) return false;
-  try {
-    impl_->Decrypt(static_cast<uint8_t*>(buf), len);
-  } catch (const CryptoPP::Exception&) {
-    return false;
-  }
-  return true;
+  return RunChain(impl_.get(), algorithm_, &Impl::Decrypt, buf, len);
 }
 
 bool RzvPageCipher::EncryptPage(void* page, size_t page_size) const {
