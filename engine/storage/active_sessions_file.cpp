@@ -1,18 +1,13 @@
 #include "engine/storage/active_sessions_file.h"
 
-#include <algorithm>
 #include <thread>
 
 #include "engine/storage/exception.h"
-#include "engine/storage/internal_file_header.h"
-#include "engine/storage/page_header.h"
 
 namespace rzv {
 
 RzvActiveSessionsFile::RzvActiveSessionsFile(RzvDirectFileHost& host, int32_t page_size)
-    : host_(host),
-      file_(host, page_size, RzvPageType::kActiveSessionList),
-      data_size_(page_size - kPageHeaderSize) {}
+    : host_(host), file_(host, page_size, RzvPageType::kActiveSessionList) {}
 
 int32_t RzvActiveSessionsFile::Create(RzvPageManager& page_manager, int32_t session_id,
                                       int32_t max_connections) {
@@ -49,26 +44,6 @@ bool RzvActiveSessionsFile::TakeMutex() {
 
 void RzvActiveSessionsFile::ReleaseMutex(int32_t error_code) {
   if (!file_.UnlockFile()) throw RzvException(error_code, "Cannot unlock sessions file");
-}
-
-std::vector<std::pair<int64_t, int64_t>> RzvActiveSessionsFile::SlotRanges() const {
-  // Content position p lies in chain page (p + 10) / DataSize at in-page
-  // offset 40 + (p + 10) % DataSize.
-  const std::vector<int32_t>& pages = file_.Pages();
-  const int64_t data_size = data_size_;
-  std::vector<std::pair<int64_t, int64_t>> ranges;
-  int64_t position = 0;
-  const int64_t size = file_.FileSize();
-  while (position < size) {
-    const int64_t at = position + RzvInternalFileHeader::kSize;
-    const int64_t offset = at % data_size;
-    const int64_t count = std::min(size - position, data_size - offset);
-    ranges.emplace_back(
-        host_.PageOffset(pages[static_cast<size_t>(at / data_size)]) + kPageHeaderSize + offset,
-        count);
-    position += count;
-  }
-  return ranges;
 }
 
 int32_t RzvActiveSessionsFile::Connect() {
@@ -134,7 +109,7 @@ bool RzvActiveSessionsFile::TakeAll() {
     std::vector<std::pair<int64_t, int64_t>> taken;
     if (!file_.IsRegionLocked(file_.FileSize(), 0)) {
       owns = true;
-      for (const auto& [position, count] : SlotRanges()) {
+      for (const auto& [position, count] : file_.ContentRanges()) {
         if (!host_.LockFileRegion(count, position)) {
           owns = false;
           break;
@@ -164,7 +139,8 @@ void RzvActiveSessionsFile::ReleaseAll() {
   if (!owns_all_) return;
   owns_all_ = false;
   const bool mutex_held = TakeMutex();
-  for (const auto& [position, count] : SlotRanges()) host_.UnlockFileRegion(count, position);
+  for (const auto& [position, count] : file_.ContentRanges())
+    host_.UnlockFileRegion(count, position);
   if (mutex_held) ReleaseMutex(20241);
 }
 

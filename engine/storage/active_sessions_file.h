@@ -13,8 +13,6 @@
 #include <cstdint>
 #include <mutex>
 #include <set>
-#include <utility>
-#include <vector>
 
 #include "engine/storage/disk_page_manager.h"
 #include "engine/storage/internal_db_direct_access_file.h"
@@ -70,15 +68,11 @@ class RzvActiveSessionsFile {
   RzvInternalDBDirectAccessFile& File() { return file_; }
 
  private:
-  // File ranges (position, count) of the content bytes of all slots, one per
-  // page of the chain.
-  std::vector<std::pair<int64_t, int64_t>> SlotRanges() const;
   bool TakeMutex();
   void ReleaseMutex(int32_t error_code);
 
   RzvDirectFileHost& host_;
   RzvInternalDBDirectAccessFile file_;
-  int32_t data_size_;
   RzvLockRetry retry_;
   mutable std::mutex mutex_;
   RzvSessionsMode mode_ = RzvSessionsMode::kNone;

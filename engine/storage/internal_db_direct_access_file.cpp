@@ -144,6 +144,14 @@ void RzvInternalDBDirectAccessFile::ForEachPiece(int64_t position, int64_t count
   }
 }
 
+std::vector<std::pair<int64_t, int64_t>> RzvInternalDBDirectAccessFile::ContentRanges() const {
+  std::vector<std::pair<int64_t, int64_t>> ranges;
+  ForEachPiece(0, size_, [&](int32_t page_no, int32_t offset, int64_t, int32_t piece) {
+    ranges.emplace_back(host_.PageOffset(page_no) + offset, piece);
+  });
+  return ranges;
+}
+
 int32_t RzvInternalDBDirectAccessFile::DirectReadBuffer(void* buffer, int32_t position,
                                                         int32_t count) {
   CheckOpen("DirectReadBuffer");

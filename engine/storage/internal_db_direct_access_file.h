@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "engine/storage/page_header.h"
@@ -48,6 +49,9 @@ class RzvInternalDBDirectAccessFile {
   int32_t StartPageNo() const { return start_page_no_; }
   int32_t FileSize() const { return size_; }
   const std::vector<int32_t>& Pages() const { return pages_; }
+  // File ranges (offset, count) of the whole content, one per page of the
+  // chain, in content order; empty for a closed or empty file.
+  std::vector<std::pair<int64_t, int64_t>> ContentRanges() const;
 
   // Reads up to count bytes at content position; returns the bytes read.
   int32_t DirectReadBuffer(void* buffer, int32_t position, int32_t count);
