@@ -4,6 +4,7 @@
 
 #include "engine/storage/byte_order.h"
 #include "engine/storage/exception.h"
+#include "engine/table/integer_encoding.h"
 #include "engine/table/record_buffer.h"
 
 namespace rzv {
@@ -31,26 +32,6 @@ int64_t StorageMax(RzvStorageType type) {
       return UINT32_MAX;
     default:
       return INT64_MAX;
-  }
-}
-
-// The value of an integer slot read with the field's own signedness.
-int64_t LoadInteger(RzvStorageType type, const uint8_t* data) {
-  switch (type) {
-    case S::kShortint:
-      return LoadLE<int8_t>(data);
-    case S::kSmallint:
-      return LoadLE<int16_t>(data);
-    case S::kInteger:
-      return LoadLE<int32_t>(data);
-    case S::kByte:
-      return LoadLE<uint8_t>(data);
-    case S::kWord:
-      return LoadLE<uint16_t>(data);
-    case S::kCardinal:
-      return LoadLE<uint32_t>(data);
-    default:
-      return LoadLE<int64_t>(data);
   }
 }
 
@@ -137,7 +118,7 @@ void RzvBaseFieldManager::ApplyAutoincValues(RzvSessionSequenceValues& session, 
     if (IsNullBitSet(record, i)) {
       taken.push_back({i, NextAutoincValue(i), true});
     } else {
-      int64_t value = LoadInteger(def.StorageType(), record + def.MemoryOffset());
+      int64_t value = RzvLoadInteger(def.StorageType(), record + def.MemoryOffset());
       if (value > counter) {
         counter = value;
         taken.push_back({i, value, false});

@@ -7,6 +7,7 @@
 #include "engine/storage/exception.h"
 #include "engine/table/collation.h"
 #include "engine/table/extended_float.h"
+#include "engine/table/integer_encoding.h"
 #include "engine/table/variant.h"
 #include "engine/table/windows1252.h"
 
@@ -67,25 +68,10 @@ bool IsText(S t) {
   return IsAnsiText(t) || IsWideText(t);
 }
 
+// Integers by their own signedness; a LOGICAL value as 0 or 1.
 int64_t LoadInteger(S type, const uint8_t* v) {
-  switch (type) {
-    case S::kShortint:
-      return LoadLE<int8_t>(v);
-    case S::kSmallint:
-      return LoadLE<int16_t>(v);
-    case S::kInteger:
-      return LoadLE<int32_t>(v);
-    case S::kByte:
-      return LoadLE<uint8_t>(v);
-    case S::kWord:
-      return LoadLE<uint16_t>(v);
-    case S::kCardinal:
-      return LoadLE<uint32_t>(v);
-    case S::kLogical:
-      return LoadLE<int16_t>(v) != 0 ? 1 : 0;
-    default:
-      return LoadLE<int64_t>(v);
-  }
+  if (type == S::kLogical) return LoadLE<int16_t>(v) != 0 ? 1 : 0;
+  return RzvLoadInteger(type, v);
 }
 
 double LoadDouble(S type, const uint8_t* v) {

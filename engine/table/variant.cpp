@@ -9,6 +9,7 @@
 #include "engine/table/ansi_text.h"
 #include "engine/table/collation.h"
 #include "engine/table/extended_float.h"
+#include "engine/table/integer_encoding.h"
 #include "engine/table/number_text.h"
 #include "engine/table/system_formats.h"
 
@@ -176,26 +177,6 @@ T IntTypeFor(size_t width, bool is_signed) {
       return is_signed ? T::kInteger : T::kCardinal;
     default:
       return T::kLargeint;
-  }
-}
-
-// Integer types read sign- or zero-extended by their own signedness.
-int64_t IntOf(T t, const uint8_t* d) {
-  switch (t) {
-    case T::kShortint:
-      return static_cast<int8_t>(d[0]);
-    case T::kSmallint:
-      return LoadLE<int16_t>(d);
-    case T::kInteger:
-      return LoadLE<int32_t>(d);
-    case T::kByte:
-      return d[0];
-    case T::kWord:
-      return LoadLE<uint16_t>(d);
-    case T::kCardinal:
-      return LoadLE<uint32_t>(d);
-    default:
-      return LoadLE<int64_t>(d);
   }
 }
 
@@ -386,7 +367,7 @@ std::string ToText(const Source& s) {
     case Kind::kBinary:
       return s.Ansi();
     case Kind::kInt:
-      return std::to_string(IntOf(s.type, s.data));
+      return std::to_string(RzvLoadInteger(s.type, s.data));
     case Kind::kFloat:
       if (s.type == T::kSingle) {
         return RzvSingleToText(LoadLE<float>(s.data), *RzvSystemFormats::Current());
@@ -433,7 +414,7 @@ bool ConvertData(const Source& s, T target, std::string& out) {
           v = RzvTextToInt64(s.Ansi());
           break;
         case Kind::kInt:
-          v = IntOf(s.type, s.data);
+          v = RzvLoadInteger(s.type, s.data);
           break;
         case Kind::kFloat:
         case Kind::kCurrency:
@@ -465,7 +446,7 @@ bool ConvertData(const Source& s, T target, std::string& out) {
                                     : RzvTextToFloat(s.Ansi());
           break;
         case Kind::kInt:
-          v = static_cast<double>(IntOf(s.type, s.data));
+          v = static_cast<double>(RzvLoadInteger(s.type, s.data));
           break;
         case Kind::kFloat:
         case Kind::kCurrency:
@@ -503,7 +484,7 @@ bool ConvertData(const Source& s, T target, std::string& out) {
           v = TextToDate(s.Ansi());
           break;
         case Kind::kInt:
-          v = static_cast<int32_t>(IntOf(s.type, s.data));
+          v = static_cast<int32_t>(RzvLoadInteger(s.type, s.data));
           break;
         case Kind::kFloat:
           v = TruncToInt32(FloatOf(s.type, s.data));
@@ -528,7 +509,7 @@ bool ConvertData(const Source& s, T target, std::string& out) {
           v = TextToTime(s.Ansi());
           break;
         case Kind::kInt:
-          v = static_cast<int32_t>(IntOf(s.type, s.data));
+          v = static_cast<int32_t>(RzvLoadInteger(s.type, s.data));
           break;
         case Kind::kFloat: {
           const double f = FloatOf(s.type, s.data);
@@ -559,7 +540,7 @@ bool ConvertData(const Source& s, T target, std::string& out) {
           v = TextToDateTime(s.Ansi());
           break;
         case Kind::kInt:
-          v.date = static_cast<int32_t>(IntOf(s.type, s.data));
+          v.date = static_cast<int32_t>(RzvLoadInteger(s.type, s.data));
           break;
         case Kind::kFloat: {
           // The fraction is rounded, not truncated, to the nearest
@@ -599,7 +580,7 @@ bool ConvertData(const Source& s, T target, std::string& out) {
           v = TextToBoolean(s.Ansi());
           break;
         case Kind::kInt:
-          v = IntOf(s.type, s.data) != 0;
+          v = RzvLoadInteger(s.type, s.data) != 0;
           break;
         case Kind::kFloat:
         case Kind::kCurrency:
@@ -795,25 +776,25 @@ std::u16string RzvVariant::AsWideString() const {
   return WideText(ReadAs(*this, T::kWideString));
 }
 int8_t RzvVariant::AsShortint() const {
-  return static_cast<int8_t>(IntOf(T::kShortint, ReadAs(*this, T::kShortint).Data()));
+  return static_cast<int8_t>(RzvLoadInteger(T::kShortint, ReadAs(*this, T::kShortint).Data()));
 }
 int16_t RzvVariant::AsSmallint() const {
-  return static_cast<int16_t>(IntOf(T::kSmallint, ReadAs(*this, T::kSmallint).Data()));
+  return static_cast<int16_t>(RzvLoadInteger(T::kSmallint, ReadAs(*this, T::kSmallint).Data()));
 }
 int32_t RzvVariant::AsInteger() const {
-  return static_cast<int32_t>(IntOf(T::kInteger, ReadAs(*this, T::kInteger).Data()));
+  return static_cast<int32_t>(RzvLoadInteger(T::kInteger, ReadAs(*this, T::kInteger).Data()));
 }
 int64_t RzvVariant::AsLargeint() const {
-  return IntOf(T::kLargeint, ReadAs(*this, T::kLargeint).Data());
+  return RzvLoadInteger(T::kLargeint, ReadAs(*this, T::kLargeint).Data());
 }
 uint8_t RzvVariant::AsByte() const {
-  return static_cast<uint8_t>(IntOf(T::kByte, ReadAs(*this, T::kByte).Data()));
+  return static_cast<uint8_t>(RzvLoadInteger(T::kByte, ReadAs(*this, T::kByte).Data()));
 }
 uint16_t RzvVariant::AsWord() const {
-  return static_cast<uint16_t>(IntOf(T::kWord, ReadAs(*this, T::kWord).Data()));
+  return static_cast<uint16_t>(RzvLoadInteger(T::kWord, ReadAs(*this, T::kWord).Data()));
 }
 uint32_t RzvVariant::AsCardinal() const {
-  return static_cast<uint32_t>(IntOf(T::kCardinal, ReadAs(*this, T::kCardinal).Data()));
+  return static_cast<uint32_t>(RzvLoadInteger(T::kCardinal, ReadAs(*this, T::kCardinal).Data()));
 }
 float RzvVariant::AsSingle() const {
   return LoadLE<float>(ReadAs(*this, T::kSingle).Data());
@@ -1000,7 +981,7 @@ void RzvVariant::Add(const RzvVariant& other) {
       r.SetAsWideString(WideText(a) + WideText(b), c);
       break;
     case Kind::kInt:
-      r.Store(c, EncodeInt(c, WrapAdd(IntOf(c, a.Data()), IntOf(c, b.Data()))));
+      r.Store(c, EncodeInt(c, WrapAdd(RzvLoadInteger(c, a.Data()), RzvLoadInteger(c, b.Data()))));
       break;
     case Kind::kFloat:
     case Kind::kCurrency:
@@ -1045,7 +1026,7 @@ void RzvVariant::Negate() {
       // Unsigned values change sign in the next wider signed type.
       const IntType it = IntTypeOf(type_);
       const T t = it.is_signed ? type_ : IntTypeFor(std::min<size_t>(8, it.width * 2), true);
-      Store(t, EncodeInt(t, WrapNeg(IntOf(type_, Data()))));
+      Store(t, EncodeInt(t, WrapNeg(RzvLoadInteger(type_, Data()))));
       return;
     }
     case Kind::kFloat:
@@ -1076,7 +1057,7 @@ void RzvVariant::Multiply(const RzvVariant& other) {
   const RzvVariant b = Converted(other, c, 30051);
   RzvVariant r;
   if (k == Kind::kInt) {
-    r.Store(c, EncodeInt(c, WrapMul(IntOf(c, a.Data()), IntOf(c, b.Data()))));
+    r.Store(c, EncodeInt(c, WrapMul(RzvLoadInteger(c, a.Data()), RzvLoadInteger(c, b.Data()))));
   } else if (k == Kind::kLogical) {
     r.SetAsBoolean(a.AsBoolean() && b.AsBoolean());
   } else {
@@ -1098,7 +1079,7 @@ void RzvVariant::Divide(const RzvVariant& other) {
   const RzvVariant b = Converted(other, c, 30051);
   RzvVariant r;
   if (k == Kind::kInt) {
-    const int64_t x = IntOf(c, a.Data()), y = IntOf(c, b.Data());
+    const int64_t x = RzvLoadInteger(c, a.Data()), y = RzvLoadInteger(c, b.Data());
     if (y == 0) ThrowDivisionError("Division by zero");
     // -1 is taken apart: INT64_MIN / -1 does not fit and wraps like the
     // other integer results.
@@ -1153,7 +1134,7 @@ RzvCompareOutcome RzvVariant::Compare(const RzvVariant& other, bool case_insensi
       break;
     }
     case Kind::kInt:
-      r = cmp(IntOf(c, a.Data()), IntOf(c, b.Data()));
+      r = cmp(RzvLoadInteger(c, a.Data()), RzvLoadInteger(c, b.Data()));
       break;
     case Kind::kFloat:
     case Kind::kCurrency:
