@@ -614,21 +614,22 @@ bool ConvertData(const Source& s, T target, std::string& out) {
 
 // ---- Arithmetic helpers ----------------------------------------------------------------
 
-T ArithmeticType(T a, T b, const char* op, int32_t not_numeric_code) {
-  if (KindOf(a) == Kind::kBinary || KindOf(b) == Kind::kBinary) {
-    throw RzvException::Format(not_numeric_code, "Not numeric argument in numeric operator '%s'",
-                               op);
-  }
-  const T c = RzvCommonType(a, b, false);
-  if (c == T::kUnknown) {
-    throw RzvException::Format(30044, "Cannot compare Incompatible DataTypes: '%s' and '%s'",
-                               StorageTypeName(a), StorageTypeName(b));
-  }
-  return c;
-}
-
 [[noreturn]] void ThrowNotNumeric(int32_t code, const char* op) {
   throw RzvException::Format(code, "Not numeric argument in numeric operator '%s'", op);
+}
+
+[[noreturn]] void ThrowIncompatible(T a, T b) {
+  throw RzvException::Format(30044, "Cannot compare Incompatible DataTypes: '%s' and '%s'",
+                             StorageTypeName(a), StorageTypeName(b));
+}
+
+T ArithmeticType(T a, T b, const char* op, int32_t not_numeric_code) {
+  if (KindOf(a) == Kind::kBinary || KindOf(b) == Kind::kBinary) {
+    ThrowNotNumeric(not_numeric_code, op);
+  }
+  const T c = RzvCommonType(a, b, false);
+  if (c == T::kUnknown) ThrowIncompatible(a, b);
+  return c;
 }
 
 [[noreturn]] void ThrowDivisionError(const char* system_message) {
@@ -1103,10 +1104,7 @@ RzvCompareOutcome RzvVariant::Compare(const RzvVariant& other, bool case_insensi
   if (null_) return RzvCompareOutcome::kLeftNull;
   if (other.null_) return RzvCompareOutcome::kRightNull;
   const T c = RzvCommonType(type_, other.type_, true);
-  if (c == T::kUnknown) {
-    throw RzvException::Format(30044, "Cannot compare Incompatible DataTypes: '%s' and '%s'",
-                               StorageTypeName(type_), StorageTypeName(other.type_));
-  }
+  if (c == T::kUnknown) ThrowIncompatible(type_, other.type_);
   // Values already in the common type are compared in place.
   RzvVariant a_converted, b_converted;
   if (type_ != c) a_converted = Converted(*this, c, 30051);
