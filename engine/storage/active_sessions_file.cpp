@@ -1,7 +1,5 @@
 #include "engine/storage/active_sessions_file.h"
 
-#include <thread>
-
 #include "engine/storage/exception.h"
 
 namespace rzv {
@@ -35,11 +33,7 @@ int32_t RzvActiveSessionsFile::ConnectionCount() const {
 }
 
 bool RzvActiveSessionsFile::TakeMutex() {
-  for (int32_t attempt = 0; attempt < retry_.tries; ++attempt) {
-    if (attempt > 0) std::this_thread::sleep_for(retry_.pause);
-    if (file_.LockFile()) return true;
-  }
-  return false;
+  return RzvRetryLock(retry_, [&] { return file_.LockFile(); });
 }
 
 void RzvActiveSessionsFile::ReleaseMutex(int32_t error_code) {

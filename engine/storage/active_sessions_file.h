@@ -16,6 +16,7 @@
 
 #include "engine/storage/disk_page_manager.h"
 #include "engine/storage/internal_db_direct_access_file.h"
+#include "engine/storage/lock_retry.h"
 
 namespace rzv {
 

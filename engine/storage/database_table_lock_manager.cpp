@@ -23,11 +23,7 @@ class MutexByte {
 
   bool TryOnce() { return held_ = file_.LockFile(); }
   bool TryWithRetry(const RzvLockRetry& retry) {
-    for (int32_t attempt = 0; attempt < retry.tries; ++attempt) {
-      if (attempt > 0) std::this_thread::sleep_for(retry.pause);
-      if (TryOnce()) return true;
-    }
-    return false;
+    return RzvRetryLock(retry, [this] { return TryOnce(); });
   }
 
  private:

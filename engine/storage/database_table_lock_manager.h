@@ -31,6 +31,7 @@
 
 #include "engine/storage/disk_page_manager.h"
 #include "engine/storage/internal_db_direct_access_file.h"
+#include "engine/storage/lock_retry.h"
 #include "engine/storage/table_lock_kind.h"
 #include "engine/storage/table_lock_list.h"
 

@@ -7,7 +7,6 @@
 #include <bit>
 #include <cstring>
 #include <random>
-#include <thread>
 #include <vector>
 
 #include "engine/storage/byte_order.h"
@@ -352,11 +351,7 @@ void RzvDiskPageManager::WriteReservedHeader() {
 }
 
 bool RzvDiskPageManager::LockWithRetry(int64_t position) {
-  for (int32_t attempt = 0; attempt < retry_.tries; ++attempt) {
-    if (attempt > 0) std::this_thread::sleep_for(retry_.pause);
-    if (file_.LockByte(1, position)) return true;
-  }
-  return false;
+  return RzvRetryLock(retry_, [&] { return file_.LockByte(1, position); });
 }
 
 void RzvDiskPageManager::LockHeader(int32_t error_code) {

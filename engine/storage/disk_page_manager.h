@@ -5,7 +5,6 @@
 // maps and encrypts page data areas on their way to the disk.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -16,17 +15,12 @@
 #include "engine/storage/database_free_space_manager.h"
 #include "engine/storage/file_header.h"
 #include "engine/storage/internal_db_direct_access_file.h"
+#include "engine/storage/lock_retry.h"
 #include "engine/storage/page_cipher.h"
 #include "engine/storage/page_manager.h"
 #include "engine/storage/password.h"
 
 namespace rzv {
-
-// How often and how long a lock that another process may hold is retried.
-struct RzvLockRetry {
-  int32_t tries = 4500;
-  std::chrono::milliseconds pause{20};
-};
 
 // The fixed headers of a database image as found in a file.
 struct RzvDatabaseFileHeaders {
