@@ -1200,8 +1200,7 @@ void RzvVariant::CheckStreamLength(uint8_t type, int32_t length) {
   }
 }
 
-void RzvVariant::SetFromStream(uint8_t type, uint8_t null_flag,
-                               const std::vector<uint8_t>& payload) {
+void RzvVariant::SetFromStream(uint8_t type, uint8_t null_flag, const std::vector<uint8_t>& data) {
   const T t = static_cast<T>(type);
   if (t != T::kUnknown) CheckType(t);
   if (null_flag != 0) {
@@ -1209,7 +1208,7 @@ void RzvVariant::SetFromStream(uint8_t type, uint8_t null_flag,
     return;
   }
   // Untyped values carry no data; CheckStreamLength has refused them.
-  SetData(t, payload.data() + 4, payload.size() - 4);
+  SetData(t, data.data(), data.size());
 }
 
 void RzvVariant::ReadFromStream(std::span<const uint8_t> data, size_t& position) {

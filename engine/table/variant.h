@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/storage/byte_order.h"
 #include "engine/table/date_time.h"
 #include "engine/table/field_types.h"
 
@@ -144,10 +145,7 @@ class RzvVariant {
     if (header[1] == 0) {
       uint8_t length[4];
       reader.Read(length, 4);
-      payload.assign(length, length + 4);
-      const int32_t n = static_cast<int32_t>(
-          static_cast<uint32_t>(length[0]) | static_cast<uint32_t>(length[1]) << 8 |
-          static_cast<uint32_t>(length[2]) << 16 | static_cast<uint32_t>(length[3]) << 24);
+      const int32_t n = LoadLE<int32_t>(length);
       CheckStreamLength(header[0], n);
       // Read in pieces, so that a damaged length fails on a short read
       // before it makes us allocate more than the stream holds.
@@ -178,8 +176,8 @@ class RzvVariant {
   // Validates the type code and length of a stream entry before its data is
   // read.
   static void CheckStreamLength(uint8_t type, int32_t length);
-  // header: type and null flag; payload: length and data.
-  void SetFromStream(uint8_t type, uint8_t null_flag, const std::vector<uint8_t>& payload);
+  // type and null_flag as read from the stream; data empty for a null.
+  void SetFromStream(uint8_t type, uint8_t null_flag, const std::vector<uint8_t>& data);
 
   RzvStorageType type_ = RzvStorageType::kUnknown;
   bool null_ = true;
