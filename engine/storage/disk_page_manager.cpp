@@ -70,6 +70,22 @@ bool RzvDiskPageManager::IsValidExtentPageCount(int64_t extent_page_count) {
   return extent_page_count >= 1 && extent_page_count <= kMaxExtentPageCount;
 }
 
+void RzvDiskPageManager::CheckLayout(int64_t page_size, int64_t extent_page_count) {
+  if (!IsValidPageSize(page_size))
+    throw RzvException::Format(
+        10465, "Invalid page size = %d. The page size must be a power of two from %d to %d",
+        page_size, kMinPageSize, kMaxPageSize);
+  if (!IsValidExtentPageCount(extent_page_count))
+    throw RzvException::Format(10466, "Invalid extent page count = %d. It must be from 1 to %d",
+                               extent_page_count, kMaxExtentPageCount);
+}
+
+void RzvDiskPageManager::CheckSignature() const {
+  if (!header_.HasSignature())
+    throw RzvException::Format(10470, "Invalid file format. Found signature: '%s', expected: '%s'",
+                               header_.SignatureText(), kRzvFileSignature);
+}
+
 void RzvDiskPageManager::CheckOpen(int32_t error_code) const {
   if (!file_.IsOpen()) throw RzvException(error_code, "Error - database file is not opened.");
 }
@@ -116,13 +132,7 @@ void RzvDiskPageManager::CreateDatabaseFile(const std::string& file_name,
                                             int32_t page_size) {
   CheckNotOpen(10461, file_name);
   // Every argument is checked before CreateFile replaces an existing file.
-  if (!IsValidPageSize(page_size))
-    throw RzvException::Format(
-        10465, "Invalid page size = %d. The page size must be a power of two from %d to %d",
-        page_size, kMinPageSize, kMaxPageSize);
-  if (!IsValidExtentPageCount(extent_page_count))
-    throw RzvException::Format(10466, "Invalid extent page count = %d. It must be from 1 to %d",
-                               extent_page_count, kMaxExtentPageCount);
+  CheckLayout(page_size, extent_page_count);
   const bool encrypted = !password.password.empty();
   if (encrypted && !RzvIsValidCryptoAlgorithm(password.algorithm))
     throw RzvException::Format(10467, "Unknown crypto algorithm id = %d", password.algorithm);
@@ -211,17 +221,8 @@ void RzvDiskPageManager::OpenDatabaseFile(const std::string& file_name, const Rz
     }
     needs_repair = header_.NeedsRepair();
 
-    if (!header_.HasSignature())
-      throw RzvException::Format(10470,
-                                 "Invalid file format. Found signature: '%s', expected: '%s'",
-                                 header_.SignatureText(), kRzvFileSignature);
-    if (!IsValidPageSize(header_.page_size))
-      throw RzvException::Format(
-          10465, "Invalid page size = %d. The page size must be a power of two from %d to %d",
-          header_.page_size, kMinPageSize, kMaxPageSize);
-    if (!IsValidExtentPageCount(header_.extent_page_count))
-      throw RzvException::Format(10466, "Invalid extent page count = %d. It must be from 1 to %d",
-                                 header_.extent_page_count, kMaxExtentPageCount);
+    CheckSignature();
+    CheckLayout(header_.page_size, header_.extent_page_count);
     // Page counters no engine writes would send allocation and file resizing
     // astray.
     if (header_.total_page_count < 0 || header_.last_used_page_no < -1 ||
@@ -263,9 +264,7 @@ RzvDatabaseFileHeaders RzvDiskPageManager::InspectDatabaseFile(const std::string
   m.file_.OpenFile(file_name, kRzvAccessRead, kRzvShareReadWrite);
   m.SetOffsets(m.FindBaseOffset(), RzvFileHeader::kSize);
   m.ReadHeader();
-  if (!m.header_.HasSignature())
-    throw RzvException::Format(10470, "Invalid file format. Found signature: '%s', expected: '%s'",
-                               m.header_.SignatureText(), kRzvFileSignature);
+  m.CheckSignature();
   m.SetOffsets(m.base_offset_, m.header_.header_size);
   m.ReadEncryptionHeader();
   return {m.base_offset_, m.header_, m.encryption_header_};
@@ -415,21 +414,23 @@ int64_t RzvDiskPageManager::PageOffset(int32_t page_no) const {
   return first_page_offset_ + static_cast<int64_t>(page_no) * PageSize();
 }
 
+void RzvDiskPageManager::CheckPageRange(int32_t error_code, int32_t count, int32_t offset) const {
+  if (offset < 0 || count < 0 || static_cast<int64_t>(offset) + count > PageSize())
+    throw RzvException::Format(error_code, "Error - invalid page offset = %d, page size = %d",
+                               static_cast<int64_t>(offset) + count, PageSize());
+}
+
 void RzvDiskPageManager::ReadPageRegion(void* buffer, int32_t page_no, int32_t count,
                                         int32_t offset) {
   const int64_t pos = PageOffset(page_no);
-  if (offset < 0 || count < 0 || static_cast<int64_t>(offset) + count > PageSize())
-    throw RzvException::Format(10476, "Error - invalid page offset = %d, page size = %d",
-                               static_cast<int64_t>(offset) + count, PageSize());
+  CheckPageRange(10476, count, offset);
   file_.ReadBuffer(buffer, pos + offset, count, 10474);
 }
 
 void RzvDiskPageManager::WritePageRegion(const void* buffer, int32_t page_no, int32_t count,
                                          int32_t offset) {
   const int64_t pos = PageOffset(page_no);
-  if (offset < 0 || count < 0 || static_cast<int64_t>(offset) + count > PageSize())
-    throw RzvException::Format(10477, "Error - invalid page offset = %d, page size = %d",
-                               static_cast<int64_t>(offset) + count, PageSize());
+  CheckPageRange(10477, count, offset);
   file_.WriteBuffer(buffer, pos + offset, count, 10475);
 }
 

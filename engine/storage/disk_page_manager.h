@@ -185,6 +185,12 @@ class RzvDiskPageManager : public RzvPageManager,
  private:
   void CheckOpen(int32_t error_code) const;
   void CheckNotOpen(int32_t error_code, const std::string& file_name) const;
+  // 10465 / 10466 unless the engine can use this page size and extent size.
+  static void CheckLayout(int64_t page_size, int64_t extent_page_count);
+  // 10470 unless header_ carries the file signature.
+  void CheckSignature() const;
+  // error_code unless bytes [offset, offset + count) lie inside a page.
+  void CheckPageRange(int32_t error_code, int32_t count, int32_t offset) const;
   // Finds the first signature followed by HeaderSize 76; 0 when there is none.
   int64_t FindBaseOffset();
   void SetOffsets(int64_t base, uint16_t header_size);
