@@ -22,8 +22,9 @@ void CheckFieldNo(const RzvFieldDefs& defs, int field_no) {
   }
 }
 
-// Characters before the terminator within a slot of capacity units; capacity
-// when there is none.
+// Characters before the terminator within capacity units; capacity when
+// there is none. Reads no further than the terminator (memchr, too, stops at
+// the first match), so it also measures a caller's buffer of unknown size.
 int32_t StringLength(const uint8_t* data, int32_t capacity, bool wide) {
   if (!wide) {
     const void* end = std::memchr(data, 0, static_cast<size_t>(capacity));
@@ -33,16 +34,6 @@ int32_t StringLength(const uint8_t* data, int32_t capacity, bool wide) {
     if (data[2 * i] == 0 && data[2 * i + 1] == 0) return i;
   }
   return capacity;
-}
-
-// Like StringLength for a caller's buffer of unknown size: reads no further
-// than the terminator or limit + 1 units, whichever comes first.
-int32_t SourceStringLength(const uint8_t* data, int32_t limit, bool wide) {
-  for (int32_t i = 0; i <= limit; ++i) {
-    bool zero = wide ? (data[2 * i] == 0 && data[2 * i + 1] == 0) : data[i] == 0;
-    if (zero) return i;
-  }
-  return limit + 1;
 }
 
 float NarrowToSingle(double v) {
@@ -155,7 +146,9 @@ void WriteFieldValue(const RzvFieldDefs& defs, int field_no, const void* source,
   if (IsStringStorageType(def.StorageType())) {
     int32_t unit = wide ? 2 : 1;
     int32_t capacity = def.MemoryDataSize() / unit - 1;
-    int32_t length = SourceStringLength(src, capacity, wide);
+    // One unit past the capacity tells a string that fits from one that
+    // does not.
+    int32_t length = StringLength(src, capacity + 1, wide);
     if (length > capacity) throw RzvException(20056, "Buffer size exceeded");
     std::memcpy(dst, src, static_cast<size_t>(length * unit));
     std::memset(dst + length * unit, 0, static_cast<size_t>(def.MemoryDataSize() - length * unit));
