@@ -78,14 +78,14 @@ void RzvTableList::Reload(int32_t session_id) {
   entries_ = std::move(entries);
 }
 
-std::vector<RzvTableListEntry>::iterator RzvTableList::FindEntry(std::string_view name) {
+std::vector<RzvTableListEntry>::const_iterator RzvTableList::FindEntry(
+    std::string_view name) const {
   return std::find_if(entries_.begin(), entries_.end(),
                       [&](const RzvTableListEntry& e) { return SameName(e.name, name); });
 }
 
 const RzvTableListEntry* RzvTableList::Find(std::string_view name) const {
-  auto it = std::find_if(entries_.begin(), entries_.end(),
-                         [&](const RzvTableListEntry& e) { return SameName(e.name, name); });
+  auto it = FindEntry(name);
   return it == entries_.end() ? nullptr : &*it;
 }
 
@@ -129,7 +129,7 @@ void RzvTableList::Rename(int32_t session_id, std::string_view name, std::string
     throw RzvException::Format(30395, "Cannot create table. Table '%s' already exists", new_name);
   }
   std::vector<RzvTableListEntry> entries = entries_;
-  entries[static_cast<size_t>(it - entries_.begin())].name = std::string(new_name);
+  entries[static_cast<size_t>(it - entries_.cbegin())].name = std::string(new_name);
   Write(session_id, std::move(entries));
 }
 
@@ -137,7 +137,7 @@ void RzvTableList::Remove(int32_t session_id, std::string_view name) {
   auto it = FindEntry(name);
   if (it == entries_.end()) throw RzvException::Format(30405, "Table '%s' not exists.", name);
   std::vector<RzvTableListEntry> entries = entries_;
-  entries.erase(entries.begin() + (it - entries_.begin()));
+  entries.erase(entries.begin() + (it - entries_.cbegin()));
   Write(session_id, std::move(entries));
 }
 

@@ -61,7 +61,7 @@ class RzvTableList {
 
  private:
   static void CheckNameLength(std::string_view name);
-  std::vector<RzvTableListEntry>::iterator FindEntry(std::string_view name);
+  std::vector<RzvTableListEntry>::const_iterator FindEntry(std::string_view name) const;
   void Write(int32_t session_id, std::vector<RzvTableListEntry> entries);
 
   RzvInternalDBTransactedAccessFile file_;
