@@ -100,7 +100,6 @@ std::vector<uint8_t> RzvInternalDBTransactedAccessFile::Decode(
       out_size != static_cast<size_t>(header.logical_size)) {
     throw RzvException(20189, "Table file decompression error. Probably table is corrupted");
   }
-  content.resize(out_size);
   return content;
 }
 
@@ -202,8 +201,8 @@ void RzvInternalDBTransactedAccessFile::WriteFile(int32_t session_id, const void
 void RzvInternalDBTransactedAccessFile::WriteFile(int32_t session_id,
                                                   const std::vector<uint8_t>& data,
                                                   uint8_t comp_alg, uint8_t comp_mode) {
-  int32_t size = data.size() > static_cast<size_t>(INT32_MAX) ? -1
-                                                               : static_cast<int32_t>(data.size());
+  int32_t size =
+      data.size() > static_cast<size_t>(INT32_MAX) ? -1 : static_cast<int32_t>(data.size());
   WriteFile(session_id, data.data(), size, comp_alg, comp_mode);
 }
 
