@@ -55,6 +55,18 @@ bool RzvDatabaseFreeSpaceManager::IsSystemPage(int64_t a) const {
   return a >= 1 && (a - 1) % pfs_span_ == 0 && (a - 1) % eam_span_ == 0;
 }
 
+void RzvDatabaseFreeSpaceManager::CheckAddressable(int64_t page_no, int64_t total_page_count,
+                                                   int32_t error_code) {
+  if (page_no < 0 || page_no >= total_page_count) {
+    throw RzvException::Format(error_code, "Page: %d cannot be addressed. TotalPageCount=%d",
+                               page_no, total_page_count);
+  }
+}
+
+void RzvDatabaseFreeSpaceManager::ThrowSystemPage(int64_t page_no) {
+  throw RzvException::Format(30434, "Cannot delete PFS or EAM page. PageNo=%d", page_no);
+}
+
 int64_t RzvDatabaseFreeSpaceManager::EamPagePosition(int64_t k) const {
   int64_t pos = k * eam_span_;
   return pos % pfs_span_ == 0 ? pos + 1 : pos;
@@ -86,11 +98,7 @@ void RzvDatabaseFreeSpaceManager::CreateMapPage(int64_t page_no, RzvPageType typ
 }
 
 void RzvDatabaseFreeSpaceManager::SetPfsBit(int64_t a, bool used, bool tolerate_same) {
-  if (a < 0 || a >= total_page_count_) {
-    throw RzvException::Format(used ? 30430 : 30431,
-                               "Page: %d cannot be addressed. TotalPageCount=%d", a,
-                               total_page_count_);
-  }
+  CheckAddressable(a, total_page_count_, used ? 30430 : 30431);
   std::vector<uint8_t> page(static_cast<size_t>(page_size_));
   int64_t pfs = a / pfs_span_;
   int64_t bit = a % pfs_span_;
@@ -287,9 +295,7 @@ void RzvDatabaseFreeSpaceManager::FreePageNo(int32_t page_no) {
   host_.ReloadHeader(&last_used_page_no_, &total_page_count_);
   int32_t old_last_used = last_used_page_no_;
   int32_t old_total = total_page_count_;
-  if (IsSystemPage(page_no) && page_no < total_page_count_) {
-    throw RzvException::Format(30434, "Cannot delete PFS or EAM page. PageNo=%d", page_no);
-  }
+  if (IsSystemPage(page_no) && page_no < total_page_count_) ThrowSystemPage(page_no);
   SetPfsBit(page_no, false);
   UpdateEamEntry(page_no);
   last_used_page_no_ = FindLastUsedPage();
@@ -306,13 +312,8 @@ void RzvDatabaseFreeSpaceManager::CheckReleasable(const std::vector<int32_t>& pa
   std::vector<uint8_t> page(static_cast<size_t>(page_size_));
   int64_t loaded_pfs = -1;
   for (int32_t a : pages) {
-    if (a < 0 || a >= total_page_count_) {
-      throw RzvException::Format(30431, "Page: %d cannot be addressed. TotalPageCount=%d", a,
-                                 total_page_count_);
-    }
-    if (IsSystemPage(a)) {
-      throw RzvException::Format(30434, "Cannot delete PFS or EAM page. PageNo=%d", a);
-    }
+    CheckAddressable(a, total_page_count_, 30431);
+    if (IsSystemPage(a)) ThrowSystemPage(a);
     int64_t pfs = a / pfs_span_;
     if (pfs != loaded_pfs) {
       ReadMapPage(PfsPagePosition(pfs), RzvPageType::kPfs, kTypeErrorSetFree, page.data());

@@ -62,6 +62,10 @@ class RzvDatabaseFreeSpaceManager {
   void DropTrailingFreePages();
 
   bool IsSystemPage(int64_t page_no) const;
+  // error_code (30430 / 30431) unless 0 <= page_no < total_page_count.
+  static void CheckAddressable(int64_t page_no, int64_t total_page_count, int32_t error_code);
+  // 30434: a PFS or EAM page was asked for as a data page.
+  [[noreturn]] static void ThrowSystemPage(int64_t page_no);
   int64_t PfsPagePosition(int64_t k) const { return k * pfs_span_; }
   int64_t EamPagePosition(int64_t k) const;
   // Pages added when a file of total_page_count pages must grow.

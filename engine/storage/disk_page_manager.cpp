@@ -556,8 +556,7 @@ void RzvDiskPageManager::FreePageNo(int32_t page_no) {
   CheckAddressable(page_no);
   // A map page's header must never carry the freed stamp: refused here,
   // before the write, not by the release that follows it.
-  if (IsSystemPage(page_no))
-    throw RzvException::Format(30434, "Cannot delete PFS or EAM page. PageNo=%d", page_no);
+  if (IsSystemPage(page_no)) RzvDatabaseFreeSpaceManager::ThrowSystemPage(page_no);
   // Other processes' caches see the page as changed from now on.
   uint8_t bytes[4];
   StoreLE<int32_t>(bytes, kFailedPageVersion);
@@ -566,9 +565,7 @@ void RzvDiskPageManager::FreePageNo(int32_t page_no) {
 }
 
 void RzvDiskPageManager::CheckAddressable(int32_t page_no) const {
-  if (page_no < 0 || page_no >= header_.total_page_count)
-    throw RzvException::Format(30431, "Page: %d cannot be addressed. TotalPageCount=%d", page_no,
-                               header_.total_page_count);
+  RzvDatabaseFreeSpaceManager::CheckAddressable(page_no, header_.total_page_count, 30431);
 }
 
 bool RzvDiskPageManager::ReadPage(RzvPage* page) {
@@ -604,8 +601,7 @@ void RzvDiskPageManager::WritePage(RzvPage* page) {
 }
 
 void RzvDiskPageManager::DeletePage(int32_t session_id, int32_t page_no) {
-  if (IsSystemPage(page_no))
-    throw RzvException::Format(30434, "Cannot delete PFS or EAM page. PageNo=%d", page_no);
+  if (IsSystemPage(page_no)) RzvDatabaseFreeSpaceManager::ThrowSystemPage(page_no);
   // Refused now rather than half-way through the commit that would free it.
   if (page_no >= 0 && page_no >= GetTotalPageCount()) CheckAddressable(page_no);
   RzvPageManager::DeletePage(session_id, page_no);
@@ -613,8 +609,7 @@ void RzvDiskPageManager::DeletePage(int32_t session_id, int32_t page_no) {
 
 RzvPage* RzvDiskPageManager::GetPage(int32_t session_id, int32_t page_no, bool revalidate,
                                      uint8_t expected_type) {
-  if (IsSystemPage(page_no))
-    throw RzvException::Format(30434, "Cannot delete PFS or EAM page. PageNo=%d", page_no);
+  if (IsSystemPage(page_no)) RzvDatabaseFreeSpaceManager::ThrowSystemPage(page_no);
   return RzvPageManager::GetPage(session_id, page_no, revalidate, expected_type);
 }
 
