@@ -361,15 +361,17 @@ size_t RzvPageCipher::BlockSize() const {
 namespace {
 
 // One direction of Encrypt / Decrypt. A valid id without a chain is a
-// moved-from cipher: fail rather than pass the bytes through in clear.
-bool RunChain(const RzvPageCipher::Impl* impl, uint8_t algorithm,
-              void (RzvPageCipher::Impl::*direction)(uint8_t*, size_t) const, void* buf,
-              size_t len) {
+// moved-from cipher: fail rather than pass the bytes through in clear. The
+// direction is a lambda rather than a member pointer so that the page path
+// keeps a plain virtual call.
+template <typename Direction>
+bool RunChain(const RzvPageCipher::Impl* impl, uint8_t algorithm, void* buf, size_t len,
+              Direction direction) {
   if (!impl) return !RzvIsValidCryptoAlgorithm(algorithm);
   if (len == 0) return true;
   if (buf == nullptr) return false;
   try {
-    (impl->*direction)(static_cast<uint8_t*>(buf), len);
+    direction(*impl, static_cast<uint8_t*>(buf), len);
   } catch (const CryptoPP::Exception&) {
     return false;
   }
@@ -379,11 +381,13 @@ bool RunChain(const RzvPageCipher::Impl* impl, uint8_t algorithm,
 }  // namespace
 
 bool RzvPageCipher::Encrypt(void* buf, size_t len) const {
-  return RunChain(impl_.get(), algorithm_, &Impl::Encrypt, buf, len);
+  return RunChain(impl_.get(), algorithm_, buf, len,
+                  [](const Impl& chain, uint8_t* p, size_t n) { chain.Encrypt(p, n); });
 }
 
 bool RzvPageCipher::Decrypt(void* buf, size_t len) const {
-  return RunChain(impl_.get(), algorithm_, &Impl::Decrypt, buf, len);
+  return RunChain(impl_.get(), algorithm_, buf, len,
+                  [](const Impl& chain, uint8_t* p, size_t n) { chain.Decrypt(p, n); });
 }
 
 bool RzvPageCipher::EncryptPage(void* page, size_t page_size) const {
