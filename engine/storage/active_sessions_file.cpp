@@ -48,9 +48,9 @@ int32_t RzvActiveSessionsFile::Connect() {
   }
   const int32_t n = file_.FileSize();
   if (!TakeMutex()) {
-    throw RzvException(20094,
-                       "Cannot connect session. Maximum connections quantity exceeded or database "
-                       "is open in single-user mode");
+    throw RzvException(
+        20094,
+        "Cannot connect session. Maximum connections quantity exceeded or database is open in single-user mode");
   }
   int32_t slot = -1;
   for (int32_t i = 0; i < n && slot < 0; ++i) {
@@ -62,9 +62,9 @@ int32_t RzvActiveSessionsFile::Connect() {
     throw RzvException(20093, "Cannot unlock sessions file");
   }
   if (slot < 0) {
-    throw RzvException(20094,
-                       "Cannot connect session. Maximum connections quantity exceeded or database "
-                       "is open in single-user mode");
+    throw RzvException(
+        20094,
+        "Cannot connect session. Maximum connections quantity exceeded or database is open in single-user mode");
   }
   slots_.insert(slot);
   mode_ = RzvSessionsMode::kMultiUser;

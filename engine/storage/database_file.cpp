@@ -252,11 +252,10 @@ bool RzvDatabaseFile::ReadBuffer(void* buffer, int64_t position, int64_t count,
     }
   }
   if (error_code == 0) return false;
-  throw RzvException::Format(error_code,
-                             "Cannot Read from file: '%s' Position = %d, Count = %d, FilePosition "
-                             "= %d, FileSize = %d, ErrorCode:%d. ErrorMessage: %s",
-                             name_, position, count, position_, SizeOrMinusOne(), err,
-                             ErrorText(err));
+  throw RzvException::Format(
+      error_code,
+      "Cannot Read from file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, ErrorCode:%d. ErrorMessage: %s",
+      name_, position, count, position_, SizeOrMinusOne(), err, ErrorText(err));
 }
 
 void RzvDatabaseFile::WriteBuffer(const void* buffer, int64_t position, int64_t count,
@@ -284,11 +283,10 @@ void RzvDatabaseFile::WriteBuffer(const void* buffer, int64_t position, int64_t 
       if (err == 0) return;
     }
   }
-  throw RzvException::Format(error_code,
-                             "Cannot Write to file: '%s' Position = %d, Count = %d, FilePosition "
-                             "= %d, FileSize = %d, ErrorCode:%d. ErrorMessage: %s",
-                             name_, position, count, position_, SizeOrMinusOne(), err,
-                             ErrorText(err));
+  throw RzvException::Format(
+      error_code,
+      "Cannot Write to file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, ErrorCode:%d. ErrorMessage: %s",
+      name_, position, count, position_, SizeOrMinusOne(), err, ErrorText(err));
 }
 
 void RzvDatabaseFile::FlushFileBuffers() {

@@ -39,9 +39,9 @@ RzvDatabaseTableLockManager::RzvDatabaseTableLockManager(int32_t max_connections
 void RzvDatabaseTableLockManager::CheckSession(int32_t session_id, int32_t error_code) const {
   if (session_id >= 0 && session_id < max_connections_) return;
   if (error_code == 20200) {
-    throw RzvException(20200,
-                       "Cannot set table lock. Try to repair database or to increase number of "
-                       "allowed connections");
+    throw RzvException(
+        20200,
+        "Cannot set table lock. Try to repair database or to increase number of allowed connections");
   }
   throw RzvException(20202, "Cannot remove table lock. Lock not found");
 }
@@ -52,9 +52,9 @@ void RzvDatabaseTableLockManager::CheckLockFile(
   // different sessions on top of each other.
   if (static_cast<int64_t>(lock_file.FileSize()) !=
       static_cast<int64_t>(max_connections_) * kLockFileBytesPerConnection) {
-    throw RzvException(20200,
-                       "Cannot set table lock. Try to repair database or to increase number of "
-                       "allowed connections");
+    throw RzvException(
+        20200,
+        "Cannot set table lock. Try to repair database or to increase number of allowed connections");
   }
 }
 

@@ -32,9 +32,7 @@ UCollator* OpenCollator(const std::string& locale, UColAttributeValue strength) 
       if (coll != nullptr) ucol_close(coll);
       throw RzvException(
           30511,
-          "Unicode is not supported by your Windows. Please download Microsoft Layer for Unicode "
-          "on Windows 95/98/Me Systems from msdn.microsoft.com and put \"unicows.dll\" file to the "
-          "folder with your application");
+          "Unicode is not supported by your Windows. Please download Microsoft Layer for Unicode on Windows 95/98/Me Systems from msdn.microsoft.com and put \"unicows.dll\" file to the folder with your application");
     }
   }
   // Punctuation and symbols take part in the order (string sort).

@@ -8,11 +8,11 @@ namespace rzv {
 
 void RzvMetadataReader::Read(void* dest, size_t n) {
   if (n > Remaining()) {
-    throw RzvException::Format(10521,
-                               "Cannot read from stream. Position = %d, Stream size = %d, Block "
-                               "size = %d, Bytes Read = %d",
-                               static_cast<int64_t>(position_), static_cast<int64_t>(data_.size()),
-                               static_cast<int64_t>(n), static_cast<int64_t>(Remaining()));
+    throw RzvException::Format(
+        10521,
+        "Cannot read from stream. Position = %d, Stream size = %d, Block size = %d, Bytes Read = %d",
+        static_cast<int64_t>(position_), static_cast<int64_t>(data_.size()),
+        static_cast<int64_t>(n), static_cast<int64_t>(Remaining()));
   }
   if (n > 0) std::memcpy(dest, data_.data() + position_, n);
   position_ += n;
@@ -25,12 +25,11 @@ void RzvMetadataWriter::Write(const void* src, size_t n) {
   } else {
     size_t room = region_.size() - position_;
     if (n > room) {
-      throw RzvException::Format(10522,
-                                 "Cannot write to stream. Position = %d, Stream size = %d, Block "
-                                 "size = %d, Bytes Write = %d",
-                                 static_cast<int64_t>(position_),
-                                 static_cast<int64_t>(region_.size()), static_cast<int64_t>(n),
-                                 int64_t{0});
+      throw RzvException::Format(
+          10522,
+          "Cannot write to stream. Position = %d, Stream size = %d, Block size = %d, Bytes Write = %d",
+          static_cast<int64_t>(position_), static_cast<int64_t>(region_.size()),
+          static_cast<int64_t>(n), int64_t{0});
     }
     if (n > 0) std::memcpy(region_.data() + position_, src, n);
   }

@@ -1220,8 +1220,7 @@ void RzvVariant::ReadFromStream(std::span<const uint8_t> data, size_t& position)
       if (n > available) {
         throw RzvException::Format(
             10146,
-            "Cannot read from stream. Position = %d, Stream size = %d, Block size = %d, Bytes "
-            "Read = %d",
+            "Cannot read from stream. Position = %d, Stream size = %d, Block size = %d, Bytes Read = %d",
             static_cast<int64_t>(position), static_cast<int64_t>(data.size()),
             static_cast<int64_t>(n), static_cast<int64_t>(available));
       }
